@@ -1,0 +1,72 @@
+// Process entry: splits the command line, runs the selected role and ends the
+// process with its exit code.
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "entry/command_line.hpp"
+#include "entry/dispatch.hpp"
+#include "lib/internal_fault.hpp"
+#include "lib/standard_streams.hpp"
+#include "windows/module_path.hpp"
+
+namespace {
+
+using vantrel::internal_fault;
+
+// Roles that this build does not have yet say so instead of pretending success.
+int role_not_available() {
+    vantrel::write_standard_error("not available in this build\n");
+    return 1;
+}
+
+constexpr vantrel::RoleTable roles{
+    .wizard = role_not_available,
+    .console = role_not_available,
+    .uninstall_request = role_not_available,
+    .uninstall_worker = role_not_available,
+};
+
+std::vector<std::u16string> command_line_arguments() {
+    const wchar_t* text = GetCommandLineW();
+    if (text == nullptr || *text == L'\0') {
+        const std::wstring module = vantrel::current_module_path();
+        return {std::u16string(module.begin(), module.end())};
+    }
+    const std::wstring_view line(text);
+    return vantrel::split_command_line(std::u16string(line.begin(), line.end()));
+}
+
+void on_terminate() {
+    std::string what = "unhandled exception";
+    if (const std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& e) {
+            what += ": ";
+            what += e.what();
+        } catch (...) {
+        }
+    }
+    internal_fault(what);
+}
+
+LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* info) {
+    char what[64];
+    std::snprintf(what, sizeof what, "unhandled system exception 0x%08lx",
+                  info->ExceptionRecord->ExceptionCode);
+    internal_fault(what);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    std::set_terminate(on_terminate);
+    SetUnhandledExceptionFilter(on_unhandled_exception);
+
+    const std::vector<std::u16string> args = command_line_arguments();
+    return vantrel::run_selected_role(std::span(args).subspan(1), roles);
+}

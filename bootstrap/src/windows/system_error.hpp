@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "lib/error.hpp"
+
+namespace vantrel {
+
+// The display text of an operating-system error code, from the system's message
+// table (see compose_system_error_text).
+std::string system_error_text(std::uint32_t code);
+
+IoError os_error(std::uint32_t code);
+
+// The calling thread's last Windows error.
+IoError last_os_error();
+
+}  // namespace vantrel

@@ -1,0 +1,42 @@
+# Each source folder is one static library of the files in it; a folder with no
+# sources yet becomes an interface library so that dependants still link.
+function(vantrel_module name dir)
+    cmake_parse_arguments(ARG "" "" "LINKS;EXCLUDE" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+    foreach(excluded IN LISTS ARG_EXCLUDE)
+        list(REMOVE_ITEM sources "${dir}/${excluded}")
+    endforeach()
+    if(sources)
+        add_library(${name} STATIC ${sources})
+        target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/bootstrap/src")
+        target_link_libraries(${name} PUBLIC ${ARG_LINKS} PRIVATE vantrel_warnings)
+    else()
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE "${PROJECT_SOURCE_DIR}/bootstrap/src")
+        target_link_libraries(${name} INTERFACE ${ARG_LINKS})
+    endif()
+endfunction()
+
+# One GoogleTest executable per test folder. Natively every case is its own CTest
+# test; under Wine a process start is costly, so each executable is one test.
+function(vantrel_test_executable name dir)
+    cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS "${dir}/*_test.cpp" "${dir}/*_support.cpp")
+    if(NOT sources)
+        return()
+    endif()
+    add_executable(${name} ${sources})
+    target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/tests" "${dir}")
+    target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gtest_main GTest::gmock
+        vantrel_warnings)
+    target_compile_definitions(${name} PRIVATE
+        VANTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VANTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    if(WIN32)
+        target_link_options(${name} PRIVATE -static -municode)
+        add_test(NAME ${name} COMMAND ${name}
+            --gtest_output=xml:${PROJECT_BINARY_DIR}/test-results/${name}.xml)
+    else()
+        include(GoogleTest)
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+    endif()
+endfunction()

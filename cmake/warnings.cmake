@@ -1,0 +1,6 @@
+# Our own code is built with warnings as errors; third-party headers come in as
+# system includes and are exempt.
+add_library(vantrel_warnings INTERFACE)
+target_compile_options(vantrel_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wimplicit-fallthrough -Werror)
+target_compile_features(vantrel_warnings INTERFACE cxx_std_20)
