@@ -1,0 +1,48 @@
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <string_view>
+
+#include "lib/result.hpp"
+
+namespace vantrel {
+
+// The install layout: the one owner of every folder and file name under the
+// user's known folders. P = product folder, L = launcher folder.
+namespace layout {
+inline constexpr std::wstring_view product_folder_name = L"Vantrel";         // in Local AppData
+inline constexpr std::wstring_view bootstrap_file_name = L"Vantrel.exe";       // P
+inline constexpr std::wstring_view bootstrap_lock_name = L".bootstrap-install.lock";  // P
+inline constexpr std::wstring_view bootstrap_setup_prefix = L".bootstrap-setup-";     // P
+inline constexpr std::wstring_view previous_bootstrap_name = L"previous-bootstrap.exe";
+inline constexpr std::wstring_view previous_shortcut_name = L"previous-shortcut.lnk";
+inline constexpr std::wstring_view launcher_folder_name = L"bin";              // P
+inline constexpr std::wstring_view launcher_lock_name = L".launcher-setup.lock";      // L
+inline constexpr std::wstring_view verified_cache_name = L".launcher-verified-cache"; // L
+inline constexpr std::wstring_view launcher_setup_prefix = L".launcher-setup-";       // L
+inline constexpr std::wstring_view previous_launcher_name = L"previous-launcher.exe";
+inline constexpr std::wstring_view temp_file_prefix = L".tmp";
+inline constexpr std::wstring_view shortcut_name = L"Orvanis Launcher.lnk";    // desktop, Start menu
+inline constexpr std::wstring_view older_shortcut_names[] = {L"Vantrel.lnk",
+                                                             L"Orvane Launcher.lnk"};
+inline constexpr std::wstring_view temp_shortcut_prefix = L".orvane-shortcut-";
+inline constexpr std::wstring_view uninstall_folder_prefix = L"orvane-uninstall-";  // in %TEMP%
+inline constexpr std::wstring_view uninstall_copy_name = L"OrvaneUninstall.exe";
+}  // namespace layout
+
+// "folder" + one separator + "name" (no second separator when folder ends in one).
+std::wstring join_path(std::wstring_view folder, std::wstring_view name);
+
+// SHGetKnownFolderPath; failure: Installation, "Windows could not find your <name> folder."
+Result<std::wstring> known_folder(const KNOWNFOLDERID& id, std::string_view name);
+
+// Local AppData + "Vantrel".
+Result<std::wstring> product_folder();
+
+// product_folder + "bin".
+Result<std::wstring> launcher_folder();
+
+}  // namespace vantrel

@@ -1,0 +1,42 @@
+#include "support/windows_test_support.hpp"
+
+#include <windows.h>
+
+#include <atomic>
+#include <filesystem>
+#include <stdexcept>
+
+namespace vantrel::testing {
+
+std::wstring windows_path_of_build_file(std::string_view relative) {
+    std::string unix_path = VANTREL_BINARY_DIR;
+    unix_path += '/';
+    unix_path += relative;
+    std::wstring path = L"Z:";
+    for (const char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return path;
+}
+
+std::wstring test_program_path(std::string_view name) {
+    return windows_path_of_build_file("tests/programs/" + std::string(name) + ".exe");
+}
+
+ScratchFolder::ScratchFolder() {
+    static std::atomic<unsigned> counter{0};
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) throw std::runtime_error("no temporary folder");
+    for (;;) {
+        path_ = std::wstring(temp, length) + L"vantrel-test-" +
+                std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) + L"\\";
+        if (CreateDirectoryW(path_.c_str(), nullptr)) return;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("no scratch folder");
+    }
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(path_), ignored);
+}
+
+}  // namespace vantrel::testing
