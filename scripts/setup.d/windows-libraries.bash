@@ -1,0 +1,223 @@
+# Static x86_64-w64-mingw32 builds of the third-party libraries, from Debian's
+# sources, cached by version. Sourced by scripts/setup; needs say, die, apt_update
+# and repo_root.
+# shellcheck disable=SC2154 # repo_root is set by scripts/setup
+
+readonly mingw_triple=x86_64-w64-mingw32
+readonly mingw_sysroot=/usr/$mingw_triple
+readonly deps_root=/var/cache/vantrel-deps
+readonly prefix=$deps_root/$mingw_triple
+readonly stamp_dir=$prefix/share/vantrel-setup
+readonly log_dir=$deps_root/logs
+readonly toolchain_file=$repo_root/cmake/mingw-w64-x86_64.cmake
+readonly build_jobs=2
+
+windows_libraries=(libsodium libarchive libpng googletest)
+
+# The installed Debian package whose source version keys each library's cache.
+declare -A version_package=(
+    [libsodium]=libsodium-dev [libarchive]=libarchive-dev [libpng]=libpng-dev [googletest]=googletest)
+# A file that a complete install leaves behind.
+declare -A installed_file=(
+    [libsodium]=lib/libsodium.a [libarchive]=lib/libarchive_static.a [libpng]=lib/libpng16.a
+    [googletest]=lib/cmake/GTest/GTestConfig.cmake)
+
+zlib_flags=(-DZLIB_LIBRARY="$mingw_sysroot/lib/libz.a" -DZLIB_INCLUDE_DIR="$mingw_sysroot/include")
+
+package_version() {
+    dpkg-query -W -f='${Version}' "$1"
+}
+
+debian_source_of() {
+    dpkg-query -W -f='${source:Package} ${source:Version}\n' "$1"
+}
+
+# Everything that changes the built files: a change in any line rebuilds.
+cache_key() {
+    local lib=$1
+    printf 'source %s\n' "$(debian_source_of "${version_package[$lib]}")"
+    printf 'compiler %s\n' "$(package_version gcc-mingw-w64-x86-64-posix) $(package_version g++-mingw-w64-x86-64-posix)"
+    printf 'zlib %s\n' "$(package_version libz-mingw-w64-dev)"
+    printf 'recipe %s\n' "$({
+        declare -f "build_$lib" fetch_debian_source cross_cmake
+        cat "$toolchain_file"
+    } | sha256sum | cut -d' ' -f1)"
+}
+
+# Lines other than "built ..." are the key the library was built with.
+stamp_matches() {
+    local lib=$1 key=$2 stamp=$stamp_dir/$1.stamp
+    [[ -f $stamp && -e $prefix/${installed_file[$lib]} ]] || return 1
+    [[ "$(grep -v '^built ' "$stamp")" == "$key" ]]
+}
+
+ensure_source_index() {
+    local package=$1
+    if [[ -z "$(apt-cache showsrc --only-source "$package" 2>/dev/null)" ]]; then
+        apt_update
+        [[ -n "$(apt-cache showsrc --only-source "$package" 2>/dev/null)" ]] ||
+            die "apt knows no source package $package; is deb-src enabled?"
+    fi
+}
+
+# Downloads and unpacks (with Debian's patches) the wanted version into $3/src,
+# or else the newest other version the mirror still has: a security revision's
+# files are sometimes missing there. Writes the version used to $3/version.
+fetch_debian_source() {
+    local package=$1 wanted=$2 work=$3 version
+    local -a versions
+    mapfile -t versions < <({
+        printf '%s\n' "$wanted"
+        apt-cache showsrc --only-source "$package" | awk '/^Version:/ { print $2 }' | sort -rV
+    } | awk '!seen[$0]++')
+    for version in "${versions[@]}"; do
+        rm -rf "$work/download"
+        mkdir -p "$work/download"
+        # apt downloads as _apt when that user may write the folder.
+        chmod 755 "$work"
+        chown _apt "$work/download" 2>/dev/null || true
+        if (cd "$work/download" && apt-get source -q --only-source "$package=$version"); then
+            mv "$(find "$work/download" -mindepth 1 -maxdepth 1 -type d)" "$work/src"
+            printf '%s\n' "$version" >"$work/version"
+            [[ $version == "$wanted" ]] || echo "note: $package $wanted unavailable, built $version"
+            return 0
+        fi
+        echo "note: could not fetch $package $version"
+    done
+    echo "error: no version of source package $package could be fetched"
+    return 1
+}
+
+cross_cmake() {
+    local source_dir=$1 build_dir=$2
+    shift 2
+    cmake -S "$source_dir" -B "$build_dir" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" "$@"
+}
+
+build_libsodium() {
+    local work=$1
+    fetch_debian_source libsodium "$2" "$work"
+    # shellcheck disable=SC2164 # errexit holds in the build job
+    cd "$work/src"
+    # The release tarball has no configure script; autogen.sh would download.
+    autoreconf -ivf
+    ./configure --host="$mingw_triple" --prefix="$prefix" --disable-shared --enable-static \
+        --disable-dependency-tracking CC="$mingw_triple-gcc-posix"
+    make -j"$build_jobs"
+    make install
+}
+
+build_libarchive() {
+    local work=$1
+    fetch_debian_source libarchive "$2" "$work"
+    local off option
+    off=()
+    for option in OPENSSL MBEDTLS NETTLE CNG LIBB2 LZ4 LZO LZMA ZSTD BZip2 LIBXML2 EXPAT PCREPOSIX \
+        LIBGCC ICONV ACL XATTR TAR CPIO CAT TEST WERROR; do
+        off+=("-DENABLE_$option=OFF")
+    done
+    # Without a regex library set, configure insists on one once LIBGCC is off.
+    cross_cmake "$work/src" "$work/build" -DENABLE_ZLIB=ON "${zlib_flags[@]}" "${off[@]}" \
+        -DPOSIX_REGEX_LIB=NONE
+    cmake --build "$work/build" --target archive_static -j "$build_jobs"
+    # The project's install rule wants the DLL as well, which is not built.
+    install -D -m 644 "$work/build/libarchive/libarchive_static.a" "$prefix/lib/libarchive_static.a"
+    install -D -m 644 -t "$prefix/include" "$work/src/libarchive/archive.h" \
+        "$work/src/libarchive/archive_entry.h"
+    mkdir -p "$prefix/lib/pkgconfig"
+    sed -e 's/-larchive\b/-larchive_static/' -e 's/^Cflags:.*/& -DLIBARCHIVE_STATIC/' \
+        "$work/build/build/pkgconfig/libarchive.pc" >"$prefix/lib/pkgconfig/libarchive.pc"
+}
+
+build_libpng() {
+    local work=$1
+    fetch_debian_source libpng1.6 "$2" "$work"
+    cross_cmake "$work/src" "$work/build" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF \
+        -DPNG_TESTS=OFF "${zlib_flags[@]}"
+    cmake --build "$work/build" -j "$build_jobs"
+    cmake --install "$work/build"
+}
+
+build_googletest() {
+    local work=$1
+    printf '%s\n' "$2" >"$work/version"
+    cross_cmake /usr/src/googletest "$work/build" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON
+    cmake --build "$work/build" -j "$build_jobs"
+    cmake --install "$work/build"
+}
+
+scratch_dir=
+build_pid=
+
+# Stops a running build with all its compilers, then drops the scratch folder.
+windows_libraries_cleanup() {
+    if [[ -n $build_pid ]]; then
+        kill -TERM -- "-$build_pid" 2>/dev/null || true
+        wait "$build_pid" 2>/dev/null || true
+        build_pid=
+    fi
+    [[ -z $scratch_dir ]] || rm -rf "$scratch_dir"
+}
+
+ensure_windows_library() {
+    local lib=$1 key source_package source_version
+    key=$(cache_key "$lib")
+    read -r source_package source_version < <(debian_source_of "${version_package[$lib]}")
+    if stamp_matches "$lib" "$key"; then
+        say "$lib: up to date ($(grep '^built ' "$stamp_dir/$lib.stamp" | cut -d' ' -f2-))"
+        return
+    fi
+    # A build that stops half-way must not look finished.
+    rm -f "$stamp_dir/$lib.stamp"
+    [[ $lib == googletest ]] || ensure_source_index "$source_package"
+    [[ -n $scratch_dir ]] || scratch_dir=$(mktemp -d /var/tmp/vantrel-setup.XXXXXX)
+    local work=$scratch_dir/$lib log=$log_dir/$lib.log started=$SECONDS
+    mkdir -p "$work" "$log_dir" "$stamp_dir"
+    say "$lib: building $source_package $source_version (log: $log)"
+    # A background job keeps errexit in force inside the build (it would be off
+    # under "if"), and its own process group lets the cleanup stop it whole.
+    set -m
+    ("build_$lib" "$work" "$source_version") >"$log" 2>&1 </dev/null &
+    build_pid=$!
+    set +m
+    if ! wait "$build_pid"; then
+        build_pid=
+        tail -n 25 "$log" >&2
+        die "$lib: build failed; full log: $log"
+    fi
+    build_pid=
+    { printf '%s\n' "$key"; printf 'built %s %s\n' "$source_package" "$(<"$work/version")"; } \
+        >"$stamp_dir/$lib.stamp.new"
+    mv "$stamp_dir/$lib.stamp.new" "$stamp_dir/$lib.stamp"
+    rm -rf "$work"
+    say "$lib: installed in $((SECONDS - started)) s"
+}
+
+# mingw must not search /usr/include, so the header-only library is linked in.
+link_nlohmann_json() {
+    local link=$prefix/include/nlohmann target=/usr/include/nlohmann
+    [[ -f $target/json.hpp ]] || die "$target/json.hpp is missing (nlohmann-json3-dev)"
+    if [[ "$(readlink "$link" 2>/dev/null)" != "$target" ]]; then
+        mkdir -p "$prefix/include"
+        rm -rf "$link"
+        ln -s "$target" "$link"
+    fi
+    say "nlohmann-json: $link -> $target"
+}
+
+check_zlib() {
+    [[ -f $mingw_sysroot/lib/libz.a && -f $mingw_sysroot/include/zlib.h ]] ||
+        die "static zlib for $mingw_triple is missing (libz-mingw-w64-dev)"
+    say "zlib: $mingw_sysroot/lib/libz.a ($(package_version libz-mingw-w64-dev))"
+}
+
+build_windows_libraries() {
+    check_zlib
+    local lib
+    for lib in "${windows_libraries[@]}"; do
+        ensure_windows_library "$lib"
+    done
+    link_nlohmann_json
+}
