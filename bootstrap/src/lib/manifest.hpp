@@ -17,6 +17,8 @@ struct Artifact {
     std::string checksum;
     std::string signature;
     std::string checksum_signature;
+
+    bool operator==(const Artifact&) const = default;
 };
 
 struct Platforms {
@@ -32,6 +34,16 @@ struct Manifest {
 };
 
 inline constexpr std::string_view manifest_path = "/vantrel/launcher/stable/manifest.json";
+
+// The only manifest schema this program reads.
+inline constexpr std::uint32_t manifest_schema = 1;
+
+// Three dot-separated groups of ASCII digits, 48 bytes at most.
+bool is_valid_release_version(std::string_view version);
+
+// The names a release of this version is published under for Windows x86-64;
+// a manifest must name exactly these.
+Artifact expected_windows_artifact(std::string_view version);
 
 // Size check, JSON parse and validation in one; every failure has stage Manifest.
 Result<Manifest> parse_manifest(ByteView body);
