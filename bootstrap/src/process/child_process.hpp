@@ -1,0 +1,50 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lib/result.hpp"
+#include "windows/unique_handle.hpp"
+
+namespace vantrel {
+
+// How a child is started. Its standard handles stay owned by the caller; the child
+// gets its own copies of these three and of no other handle.
+struct ChildCommand {
+    std::wstring executable;                   // a full path, never searched for
+    std::vector<std::wstring_view> arguments;  // plain words: no spaces or quotes
+    HANDLE input = nullptr;
+    HANDLE output = nullptr;
+    HANDLE error = nullptr;
+};
+
+// A started child process. Letting go of it closes the handle and leaves the
+// process running.
+class ChildProcess {
+  public:
+    explicit ChildProcess(UniqueHandle process) : process_(std::move(process)) {}
+
+    HANDLE handle() const { return process_.get(); }
+
+  private:
+    UniqueHandle process_;
+};
+
+// The null device, open for reading and writing, to stand in for standard handles.
+IoResult<UniqueHandle> open_null_device();
+
+// CreateProcessW with CREATE_NO_WINDOW, in the folder of the executable.
+IoResult<ChildProcess> start_child(const ChildCommand& command);
+
+// The exit code once the child has ended, nothing while it runs (a wait of zero).
+IoResult<std::optional<std::uint32_t>> exit_code_if_ended(const ChildProcess& child);
+
+// Ends the child and waits until it has; both steps are best effort.
+void terminate_and_wait(const ChildProcess& child);
+
+}  // namespace vantrel
