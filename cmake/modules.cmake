@@ -32,9 +32,12 @@ function(vantrel_test_executable name dir)
     target_compile_definitions(${name} PRIVATE
         VANTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VANTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
     if(WIN32)
-        target_link_options(${name} PRIVATE -static -municode)
+        # gtest_main supplies a narrow main, so no -municode here.
+        target_link_options(${name} PRIVATE -static)
+        # Under Wine a path without a drive letter is relative to the current folder; Z: is
+        # Wine's drive for the Unix root.
         add_test(NAME ${name} COMMAND ${name}
-            --gtest_output=xml:${PROJECT_BINARY_DIR}/test-results/${name}.xml)
+            --gtest_output=xml:Z:${PROJECT_BINARY_DIR}/test-results/${name}.xml)
     else()
         include(GoogleTest)
         gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)

@@ -2,16 +2,24 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
+#include "lib/byte_source.hpp"
 #include "lib/bytes.hpp"
+#include "lib/release_limits.hpp"
 #include "lib/result.hpp"
 #include "windows/unique_handle.hpp"
 
 namespace vantrel {
 
+inline constexpr std::string_view no_recovery_parent_message = "Recovery destination has no parent";
+
 // Reads a whole open file (at most limit + 1 bytes to find out) and closes it.
 // Longer than limit: "File exceeds setup's size limit".
 IoResult<Bytes> read_limited(UniqueHandle file, std::size_t limit);
+
+// The same limit rule over any source, which stays open.
+IoResult<Bytes> read_limited(ByteSource& source, std::size_t limit);
 
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 IoStatus move_replacing(const std::wstring& from, const std::wstring& to);
@@ -20,5 +28,13 @@ IoStatus move_replacing(const std::wstring& from, const std::wstring& to);
 // otherwise no file at all.
 IoStatus restore_from_backup(const std::wstring& dest, const std::wstring& backup,
                              bool backup_exists);
+
+// Deletes a file the setup made itself, clearing a read-only attribute first (a
+// backup copy may carry one).
+IoStatus delete_own_file(const std::wstring& path);
+
+// Removes a folder and everything in it. Links and junctions inside are removed
+// themselves; what they point to is never entered.
+IoStatus remove_folder_tree(const std::wstring& folder);
 
 }  // namespace vantrel

@@ -1,0 +1,202 @@
+#include "windows/file_services.hpp"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+
+#include "windows/handle_streams.hpp"
+#include "windows/install_layout.hpp"
+#include "windows/path_components.hpp"
+#include "windows/system_error.hpp"
+#include "windows/temp_files.hpp"
+
+namespace vantrel {
+namespace {
+
+constexpr std::size_t read_chunk_size = 65536;
+
+// The attributes a file can be given; the others describe how it is stored.
+constexpr DWORD settable_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A directory search, closed with FindClose.
+class FindHandle {
+  public:
+    explicit FindHandle(HANDLE search) : search_(search) {}
+    ~FindHandle() {
+        if (*this)
+            FindClose(search_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+
+    explicit operator bool() const { return search_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return search_; }
+
+  private:
+    HANDLE search_;
+};
+
+IoStatus copy_contents(HANDLE from, HANDLE to) {
+    HandleSource source(from);
+    HandleSink sink(to);
+    std::array<std::uint8_t, read_chunk_size> chunk{};
+    for (;;) {
+        const auto count = source.read(chunk);
+        if (!count)
+            return count.error();
+        if (*count == 0)
+            return {};
+        if (auto written = sink.write(ByteView(chunk.data(), *count)); !written)
+            return written;
+    }
+}
+
+IoStatus set_attributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO information{};
+    // Zero times leave them as they are; zero attributes would too, so plain files
+    // are given the normal attribute to drop the temporary one.
+    information.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(file, FileBasicInfo, &information, sizeof information)) {
+        return last_os_error();
+    }
+    return {};
+}
+
+IoStatus restore_copy(const std::wstring& dest, const std::wstring& backup) {
+    const std::optional<std::wstring> folder = parent_path(dest);
+    if (!folder)
+        return IoError::raised(std::string(no_recovery_parent_message));
+    auto temp = create_temp_file(*folder);
+    if (!temp)
+        return std::move(temp).error();
+
+    const UniqueHandle source(CreateFileW(backup.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source)
+        return last_os_error();
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(source.get(), &information))
+        return last_os_error();
+
+    if (auto copied = copy_contents(source.get(), temp->handle()); !copied)
+        return copied;
+    if (auto set =
+            set_attributes(temp->handle(), information.dwFileAttributes & settable_attributes);
+        !set) {
+        return set;
+    }
+    if (!FlushFileBuffers(temp->handle()))
+        return last_os_error();
+    temp->close();
+    if (auto moved = move_replacing(temp->path(), dest); !moved)
+        return moved;
+    temp->mark_moved();
+    return {};
+}
+
+}  // namespace
+
+IoResult<Bytes> read_limited(ByteSource& source, std::size_t limit) {
+    Bytes data;
+    // One byte past the limit is enough to know the file is too long.
+    while (data.size() <= limit) {
+        const std::size_t start = data.size();
+        const std::size_t wanted = std::min(read_chunk_size, limit + 1 - start);
+        data.resize(start + wanted);
+        const auto count = source.read(std::span(data).subspan(start, wanted));
+        if (!count)
+            return count.error();
+        data.resize(start + *count);
+        if (*count == 0)
+            break;
+    }
+    if (data.size() > limit)
+        return IoError::raised(std::string(size_limit_message));
+    return data;
+}
+
+IoResult<Bytes> read_limited(UniqueHandle file, std::size_t limit) {
+    HandleSource source(file.get());
+    auto data = read_limited(source, limit);
+    file.reset();
+    return data;
+}
+
+IoStatus move_replacing(const std::wstring& from, const std::wstring& to) {
+    if (!MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return last_os_error();
+    }
+    return {};
+}
+
+IoStatus restore_from_backup(const std::wstring& dest, const std::wstring& backup,
+                             bool backup_exists) {
+    if (backup_exists)
+        return restore_copy(dest, backup);
+    // There was no file before the change. One that cannot be queried counts as gone.
+    if (GetFileAttributesW(dest.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return {};
+    if (!DeleteFileW(dest.c_str()))
+        return last_os_error();
+    return {};
+}
+
+IoStatus delete_own_file(const std::wstring& path) {
+    if (DeleteFileW(path.c_str()))
+        return {};
+    const DWORD code = GetLastError();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (code != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_READONLY)) {
+        return os_error(code);
+    }
+    if (!SetFileAttributesW(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) ||
+        !DeleteFileW(path.c_str())) {
+        return last_os_error();
+    }
+    return {};
+}
+
+IoStatus remove_folder_tree(const std::wstring& folder) {
+    IoStatus first_failure;
+    const auto note = [&first_failure](IoStatus status) {
+        if (!status && first_failure)
+            first_failure = std::move(status);
+    };
+    {
+        WIN32_FIND_DATAW entry{};
+        const FindHandle search(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic,
+                                                 &entry, FindExSearchNameMatch, nullptr, 0));
+        if (!search)
+            return last_os_error();
+        do {
+            const std::wstring_view name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = join_path(folder, name);
+            const DWORD attributes = entry.dwFileAttributes;
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                note(delete_own_file(child));
+            } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // Removing a linked folder removes the link, not its target.
+                if (!RemoveDirectoryW(child.c_str()))
+                    note(last_os_error());
+            } else {
+                note(remove_folder_tree(child));
+            }
+        } while (FindNextFileW(search.get(), &entry));
+        if (GetLastError() != ERROR_NO_MORE_FILES)
+            note(last_os_error());
+    }
+    if (!RemoveDirectoryW(folder.c_str()))
+        note(last_os_error());
+    return first_failure;
+}
+
+}  // namespace vantrel
