@@ -30,6 +30,7 @@ inline constexpr std::wstring_view shortcut_name = L"Orvanis Launcher.lnk";  // 
 inline constexpr std::wstring_view older_shortcut_names[] = {L"Vantrel.lnk",
                                                              L"Orvane Launcher.lnk"};
 inline constexpr std::wstring_view temp_shortcut_prefix = L".orvane-shortcut-";
+inline constexpr std::wstring_view temp_shortcut_suffix = L".lnk";
 inline constexpr std::wstring_view uninstall_folder_prefix = L"orvane-uninstall-";  // in %TEMP%
 inline constexpr std::wstring_view uninstall_copy_name = L"OrvaneUninstall.exe";
 // The launcher executable's name is portable: launcher_file_name in lib/install_names.hpp.

@@ -21,10 +21,12 @@ bool is_name_taken(DWORD code) {
 // attempt found the name taken (nothing).
 template <class Created, class Create>
 IoResult<Created> create_with_free_name(const std::wstring& dir, std::wstring_view prefix,
-                                        NameSource& names, Create create) {
+                                        std::wstring_view suffix, NameSource& names,
+                                        Create create) {
     for (std::uint32_t attempt = 1; attempt <= temp_name_attempts; ++attempt) {
         std::wstring name(prefix);
         name += names.next();
+        name += suffix;
         IoResult<std::optional<Created>> outcome = create(join_path(dir, name));
         if (!outcome)
             return std::move(outcome).error();
@@ -93,13 +95,15 @@ void TempFolder::remove() {
     path_.clear();
 }
 
-IoResult<TempFile> create_temp_file(const std::wstring& dir, NameSource& names) {
+IoResult<TempFile> create_named_temp_file(const std::wstring& dir, std::wstring_view prefix,
+                                          std::wstring_view suffix, DWORD attributes,
+                                          NameSource& names) {
     return create_with_free_name<TempFile>(
-        dir, layout::temp_file_prefix, names,
-        [](std::wstring path) -> IoResult<std::optional<TempFile>> {
+        dir, prefix, suffix, names,
+        [attributes](std::wstring path) -> IoResult<std::optional<TempFile>> {
             UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+                                          nullptr, CREATE_NEW, attributes, nullptr));
             if (!file) {
                 const DWORD code = GetLastError();
                 if (is_name_taken(code))
@@ -110,6 +114,11 @@ IoResult<TempFile> create_temp_file(const std::wstring& dir, NameSource& names) 
         });
 }
 
+IoResult<TempFile> create_temp_file(const std::wstring& dir, NameSource& names) {
+    return create_named_temp_file(dir, layout::temp_file_prefix, {}, FILE_ATTRIBUTE_TEMPORARY,
+                                  names);
+}
+
 IoResult<TempFile> create_temp_file(const std::wstring& dir) {
     return create_temp_file(dir, random_names());
 }
@@ -117,7 +126,7 @@ IoResult<TempFile> create_temp_file(const std::wstring& dir) {
 IoResult<TempFolder> create_temp_folder(const std::wstring& dir, std::wstring_view prefix,
                                         NameSource& names) {
     return create_with_free_name<TempFolder>(
-        dir, prefix, names, [](std::wstring path) -> IoResult<std::optional<TempFolder>> {
+        dir, prefix, {}, names, [](std::wstring path) -> IoResult<std::optional<TempFolder>> {
             if (!CreateDirectoryW(path.c_str(), nullptr)) {
                 const DWORD code = GetLastError();
                 if (is_name_taken(code))

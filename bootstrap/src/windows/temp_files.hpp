@@ -68,6 +68,10 @@ class TempFolder {
 
 // Created new in dir, with full sharing and the temporary attribute.
 IoResult<TempFile> create_temp_file(const std::wstring& dir);
+// The same naming and retry rule with any prefix, suffix and file attributes.
+IoResult<TempFile> create_named_temp_file(const std::wstring& dir, std::wstring_view prefix,
+                                          std::wstring_view suffix, DWORD attributes,
+                                          NameSource& names);
 IoResult<TempFile> create_temp_file(const std::wstring& dir, NameSource& names);
 
 IoResult<TempFolder> create_temp_folder(const std::wstring& dir, std::wstring_view prefix);
