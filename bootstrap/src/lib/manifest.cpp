@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::size_t release_version_limit = 48;
 constexpr std::size_t release_version_parts = 3;
-constexpr std::string_view release_root = "/vantrel/launcher/";
 constexpr std::string_view windows_platform_label = "Windows x86_64";
 
 Error manifest_error(std::string_view detail) {

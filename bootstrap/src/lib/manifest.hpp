@@ -33,6 +33,9 @@ struct Manifest {
     Platforms platforms;
 };
 
+// Every release file lies under this path on the download host.
+inline constexpr std::string_view release_root = "/vantrel/launcher/";
+
 inline constexpr std::string_view manifest_path = "/vantrel/launcher/stable/manifest.json";
 
 // The only manifest schema this program reads.
