@@ -35,9 +35,12 @@ function(vantrel_test_executable name dir)
         # gtest_main supplies a narrow main, so no -municode here.
         target_link_options(${name} PRIVATE -static)
         # Under Wine a path without a drive letter is relative to the current folder; Z: is
-        # Wine's drive for the Unix root.
-        add_test(NAME ${name} COMMAND ${name}
-            --gtest_output=xml:Z:${PROJECT_BINARY_DIR}/test-results/${name}.xml)
+        # Wine's drive for the Unix root. Output goes through a file: a console host that
+        # Wine starts for a child may outlive the test and would hold CTest's pipe open.
+        set(log "${PROJECT_BINARY_DIR}/test-results/${name}.log")
+        add_test(NAME ${name} COMMAND sh -c
+            "mkdir -p \"${PROJECT_BINARY_DIR}/test-results\" && wine \"$0\" --gtest_output=xml:Z:\"$1\" >\"$2\" 2>&1; status=$?; cat \"$2\"; exit $status"
+            $<TARGET_FILE:${name}> "${PROJECT_BINARY_DIR}/test-results/${name}.xml" "${log}")
     else()
         include(GoogleTest)
         gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)

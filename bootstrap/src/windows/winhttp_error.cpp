@@ -2,28 +2,13 @@
 
 #include <windows.h>
 
-#include <array>
-
-#include "lib/system_error_text.hpp"
+#include "windows/system_error.hpp"
 
 namespace vantrel {
 
 std::string winhttp_error_text(std::uint32_t code) {
     // winhttp.dll is loaded already: this program links it.
-    const HMODULE winhttp = GetModuleHandleW(L"winhttp.dll");
-    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    if (winhttp != nullptr)
-        flags |= FORMAT_MESSAGE_FROM_HMODULE;
-    std::array<wchar_t, 2048> buffer{};
-    const DWORD length = FormatMessageW(flags, winhttp, code, 0, buffer.data(),
-                                        static_cast<DWORD>(buffer.size()), nullptr);
-    SystemMessageLookup lookup;
-    if (length == 0) {
-        lookup.lookup_error = GetLastError();
-    } else {
-        lookup.text = std::u16string(buffer.begin(), buffer.begin() + length);
-    }
-    return compose_system_error_text(code, lookup);
+    return system_error_text(code, GetModuleHandleW(L"winhttp.dll"));
 }
 
 IoError last_winhttp_error() {

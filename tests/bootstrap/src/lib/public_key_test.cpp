@@ -2,53 +2,33 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "lib/base64.hpp"
 #include "lib/build_settings.hpp"
 #include "lib/text_lines.hpp"
+#include "minisign_tool_support.hpp"
 
 namespace vantrel {
 namespace {
 
-std::string encode_base64(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t chunk = 0;
-        for (std::size_t k = 0; k < 3; ++k) chunk = (chunk << 8) | (k < n ? bytes[i + k] : 0);
-        for (std::size_t k = 0; k < 4; ++k) {
-            out += k <= n ? alphabet[(chunk >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-    }
-    return out;
-}
+using testing::encode_base64;
 
 // Key bytes: algorithm, id 1..8, key 100..131.
-std::vector<std::uint8_t> key_bytes(std::string_view algorithm, std::size_t length = 42) {
-    std::vector<std::uint8_t> bytes(algorithm.begin(), algorithm.end());
-    for (std::uint8_t i = 1; bytes.size() < 10; ++i) bytes.push_back(i);
-    for (std::uint8_t i = 100; bytes.size() < 42; ++i) bytes.push_back(i);
+Bytes key_bytes(std::string_view algorithm, std::size_t length = 42) {
+    Bytes bytes(algorithm.begin(), algorithm.end());
+    for (std::uint8_t i = 1; bytes.size() < 10; ++i)
+        bytes.push_back(i);
+    for (std::uint8_t i = 100; bytes.size() < 42; ++i)
+        bytes.push_back(i);
     bytes.resize(length, 0xAB);
     return bytes;
 }
 
-std::string key_text(const std::vector<std::uint8_t>& bytes, std::string_view line_end = "\r\n") {
+std::string key_text(const Bytes& bytes, std::string_view line_end = "\r\n") {
     std::string text = "untrusted comment: test key";
     text += line_end;
     text += encode_base64(bytes);
     text += line_end;
     return text;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 TEST(PublicKeyTest, DecodesFieldsInOrder) {
@@ -118,7 +98,7 @@ TEST(PublicKeyTest, BuiltInKeyIsTheConfiguredKeyWithCrLfLineEnds) {
     EXPECT_EQ(built_in, std::string(lines[0]) + "\r\n" + std::string(lines[1]) + "\r\n");
 
     // The development build embeds the test key kept with the tests.
-    const std::string file = read_file(VANTREL_SOURCE_DIR "/tests/keys/release-test.pub");
+    const std::string file = testing::public_key_text(testing::TestKey::Release);
     const std::vector<std::string_view> file_lines = split_lines(file);
     ASSERT_EQ(file_lines.size(), 2u);
     EXPECT_EQ(lines[1], file_lines[1]);
@@ -135,11 +115,11 @@ TEST(Base64Test, DecodesOnlyCanonicalStandardBase64) {
         {"QUI=", "AB"},
         {"QUJD", "ABC"},
         {"+/+/", "\xfb\xff\xbf"},
-        {"QQ", std::nullopt},      // padding required
-        {"QR==", std::nullopt},    // unused bits set
+        {"QQ", std::nullopt},    // padding required
+        {"QR==", std::nullopt},  // unused bits set
         {"Q===", std::nullopt},
         {"QQ=A", std::nullopt},
-        {"-_-_", std::nullopt},    // URL-safe alphabet
+        {"-_-_", std::nullopt},  // URL-safe alphabet
         {"QU JD", std::nullopt},
         {"QUJD\n", std::nullopt},
     };
@@ -170,7 +150,8 @@ TEST(TextLinesTest, SplitsAtLineFeedsAndDropsTheCarriageReturnBeforeThem) {
         {"a\r\r\n", {"a\r"}},
         {"\n", {""}},
     };
-    for (const Case& c : cases) EXPECT_EQ(split_lines(c.text), c.lines) << c.text;
+    for (const Case& c : cases)
+        EXPECT_EQ(split_lines(c.text), c.lines) << c.text;
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ class WatchedSystem final : public ProcessSystem {
     // Wine closes an ended child's handles a moment after the child counts as ended,
     // so a capture file it had open may linger briefly after its deletion.
     bool captures_removed() const {
-        const auto deadline = Clock::now() + 5s;
+        // Wine closes an ended child's handles a little later; on a loaded machine, much later.
+        const auto deadline = Clock::now() + 30s;
         for (const std::wstring& path : capture_paths) {
             while (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
                 if (Clock::now() > deadline)
