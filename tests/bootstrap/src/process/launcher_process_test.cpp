@@ -329,7 +329,7 @@ TEST(ProbeLauncherVersion, ReportsEachFailingStep) {
          "The verified launcher could not start: ", true, 0},
         {"start", Step::Start, 1, mode::answer, "The verified launcher could not start: ", true, 0},
         {"testing the child", Step::Poll, 1, mode::hang, "", true, 1},
-        {"testing the child later", Step::Poll, 3, mode::hang, "", true, 1},
+        {"testing the child later", Step::Poll, 25, mode::hang, "", true, 1},
         {"size of the output", Step::FileSize, 1, mode::hang, stopped, false, 1},
         {"size of the errors", Step::FileSize, 2, mode::hang, stopped, false, 1},
         {"reading the output", Step::OpenForReading, 1, mode::answer, "", true, 0},

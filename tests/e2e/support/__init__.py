@@ -1,0 +1,1 @@
+"""Helpers for the end-to-end tests: Wine prefix, HTTPS release server, test CA, display."""
