@@ -13,7 +13,8 @@ std::wstring windows_path_of_build_file(std::string_view relative) {
     unix_path += '/';
     unix_path += relative;
     std::wstring path = L"Z:";
-    for (const char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    for (const char c : unix_path)
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
     return path;
 }
 
@@ -25,12 +26,15 @@ ScratchFolder::ScratchFolder() {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) throw std::runtime_error("no temporary folder");
+    if (length == 0 || length > MAX_PATH)
+        throw std::runtime_error("no temporary folder");
     for (;;) {
         path_ = std::wstring(temp, length) + L"vantrel-test-" +
                 std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) + L"\\";
-        if (CreateDirectoryW(path_.c_str(), nullptr)) return;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("no scratch folder");
+        if (CreateDirectoryW(path_.c_str(), nullptr))
+            return;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("no scratch folder");
     }
 }
 

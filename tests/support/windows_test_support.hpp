@@ -13,7 +13,7 @@ std::wstring test_program_path(std::string_view name);
 
 // A fresh folder under the temporary folder, removed with its content at the end.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -23,7 +23,7 @@ public:
     const std::wstring& path() const { return path_; }
     std::wstring file(std::wstring_view name) const { return path_ + std::wstring(name); }
 
-private:
+  private:
     std::wstring path_;
 };
 

@@ -8,10 +8,13 @@ constexpr char16_t tab = u'\t';
 constexpr char16_t quote = u'"';
 constexpr char16_t backslash = u'\\';
 
-bool is_blank(char16_t c) { return c == space || c == tab; }
+bool is_blank(char16_t c) {
+    return c == space || c == tab;
+}
 
 std::size_t skip_blanks(std::u16string_view text, std::size_t i) {
-    while (i < text.size() && is_blank(text[i])) ++i;
+    while (i < text.size() && is_blank(text[i]))
+        ++i;
     return i;
 }
 
@@ -81,7 +84,8 @@ std::vector<std::u16string> split_command_line(std::u16string_view text) {
             ++i;
         }
     }
-    if (started || quoted) args.push_back(std::move(current));
+    if (started || quoted)
+        args.push_back(std::move(current));
     return args;
 }
 

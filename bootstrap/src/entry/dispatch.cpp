@@ -25,7 +25,8 @@ constexpr std::array<Option, 5> options{{
 
 int run_version() {
     const std::optional<std::string> line = version_output(built_in_release_key());
-    if (!line) return version_key_failure_exit_code;
+    if (!line)
+        return version_key_failure_exit_code;
     write_standard_output(*line);
     return 0;
 }
@@ -33,16 +34,20 @@ int run_version() {
 }  // namespace
 
 Role select_role(std::span<const std::u16string> arguments) {
-    if (arguments.empty()) return Role::Wizard;
-    if (arguments.size() > 1) return Role::Usage;
+    if (arguments.empty())
+        return Role::Wizard;
+    if (arguments.size() > 1)
+        return Role::Usage;
     for (const Option& option : options) {
-        if (arguments[0] == option.text) return option.role;
+        if (arguments[0] == option.text)
+            return option.role;
     }
     return Role::Usage;
 }
 
 std::optional<std::string> version_output(std::string_view release_key_text) {
-    if (!decode_public_key(release_key_text)) return std::nullopt;
+    if (!decode_public_key(release_key_text))
+        return std::nullopt;
     std::string line(program_id);
     line += ' ';
     line += product_version;
@@ -52,12 +57,18 @@ std::optional<std::string> version_output(std::string_view release_key_text) {
 
 int run_selected_role(std::span<const std::u16string> arguments, const RoleTable& roles) {
     switch (select_role(arguments)) {
-        case Role::Wizard: return roles.wizard();
-        case Role::Console: return roles.console();
-        case Role::UninstallRequest: return roles.uninstall_request();
-        case Role::UninstallWorker: return roles.uninstall_worker();
-        case Role::Version: return run_version();
-        case Role::Usage: break;
+        case Role::Wizard:
+            return roles.wizard();
+        case Role::Console:
+            return roles.console();
+        case Role::UninstallRequest:
+            return roles.uninstall_request();
+        case Role::UninstallWorker:
+            return roles.uninstall_worker();
+        case Role::Version:
+            return run_version();
+        case Role::Usage:
+            break;
     }
     write_standard_error(usage_line);
     return usage_exit_code;

@@ -23,7 +23,8 @@ constexpr std::array<std::uint8_t, 256> decode_table = make_decode_table();
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
+    if (text.size() % 4 != 0)
+        return std::nullopt;
     std::size_t padding = 0;
     if (text.ends_with("==")) {
         padding = 2;
@@ -36,7 +37,8 @@ std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view text) {
     int bit_count = 0;
     for (std::size_t i = 0; i < text.size() - padding; ++i) {
         const std::uint8_t value = decode_table[static_cast<unsigned char>(text[i])];
-        if (value == not_base64) return std::nullopt;
+        if (value == not_base64)
+            return std::nullopt;
         bits = (bits << 6) | value;
         bit_count += 6;
         if (bit_count >= 8) {
@@ -45,7 +47,8 @@ std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view text) {
             bits &= (1u << bit_count) - 1;
         }
     }
-    if (bits != 0) return std::nullopt;
+    if (bits != 0)
+        return std::nullopt;
     return out;
 }
 

@@ -28,19 +28,32 @@ constexpr std::array<StageTexts, stage_count> stage_texts{{
 
 const StageTexts& texts_of(Stage stage) {
     const auto index = static_cast<std::size_t>(stage);
-    if (index >= stage_texts.size()) internal_fault("stage out of range");
+    if (index >= stage_texts.size())
+        internal_fault("stage out of range");
     return stage_texts[index];
 }
 
 void append_escaped(std::string& out, std::string_view text) {
     for (const char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
             default: {
                 const auto byte = static_cast<unsigned char>(c);
                 if (byte < 0x20 || byte == 0x7f) {
@@ -57,9 +70,13 @@ void append_escaped(std::string& out, std::string_view text) {
 
 }  // namespace
 
-std::string_view stage_name(Stage stage) { return texts_of(stage).name; }
+std::string_view stage_name(Stage stage) {
+    return texts_of(stage).name;
+}
 
-std::string_view user_message(Stage stage) { return texts_of(stage).user_message; }
+std::string_view user_message(Stage stage) {
+    return texts_of(stage).user_message;
+}
 
 Error Error::from_utf8(const Utf8Failure& failure) {
     std::string detail;

@@ -29,13 +29,13 @@ std::string_view user_message(Stage stage);
 // system's text for an error code (built by the platform layer) or a message the
 // program raises itself.
 class IoError {
-public:
+  public:
     static IoError raised(std::string message) { return IoError(std::move(message)); }
     static IoError from_system_text(std::string text) { return IoError(std::move(text)); }
 
     const std::string& text() const { return text_; }
 
-private:
+  private:
     explicit IoError(std::string text) : text_(std::move(text)) {}
     std::string text_;
 };
@@ -49,7 +49,7 @@ struct Utf8Failure {
 // The stage error: the stage and a detail text for people. Never changed after
 // creation; wrapping builds a new one.
 class Error {
-public:
+  public:
     static Error from_text(Stage stage, std::string_view text) {
         return Error(stage, std::string(text));
     }
@@ -69,7 +69,7 @@ public:
     // The record with its fields, for internal-fault messages.
     std::string diagnostic() const;
 
-private:
+  private:
     Error(Stage stage, std::string detail) : stage_(stage), detail_(std::move(detail)) {}
 
     Stage stage_;

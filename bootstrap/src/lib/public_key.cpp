@@ -15,7 +15,8 @@ constexpr std::size_t encoded_key_length = 42;
 
 Result<PublicKey> decode_public_key(std::string_view text) {
     const std::vector<std::string_view> lines = split_lines(text);
-    if (lines.size() < 2) return signature_error(SignatureFailure::InvalidEncoding);
+    if (lines.size() < 2)
+        return signature_error(SignatureFailure::InvalidEncoding);
 
     const auto decoded = decode_base64(lines[1]);
     if (!decoded || decoded->size() != encoded_key_length) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <optional>
-#include <utility>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "lib/error.hpp"
@@ -14,7 +14,7 @@ namespace vantrel {
 // values; nothing is thrown across modules.
 template <class T, class E>
 class [[nodiscard]] BasicResult {
-public:
+  public:
     BasicResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     BasicResult(E failure) : state_(std::in_place_index<1>, std::move(failure)) {}
 
@@ -32,7 +32,7 @@ public:
     const E& error() const& { return std::get<1>(checked(false)); }
     E&& error() && { return std::get<1>(std::move(checked(false))); }
 
-private:
+  private:
     using State = std::variant<T, E>;
 
     State& checked(bool want_value) {
@@ -56,7 +56,7 @@ private:
 // Success without a value, or a failure.
 template <class E>
 class [[nodiscard]] BasicResult<void, E> {
-public:
+  public:
     BasicResult() = default;
     BasicResult(E failure) : failure_(std::move(failure)) {}
 
@@ -64,15 +64,17 @@ public:
     explicit operator bool() const { return ok(); }
 
     const E& error() const& {
-        if (ok()) internal_fault("error taken from a successful result");
+        if (ok())
+            internal_fault("error taken from a successful result");
         return *failure_;
     }
     E&& error() && {
-        if (ok()) internal_fault("error taken from a successful result");
+        if (ok())
+            internal_fault("error taken from a successful result");
         return std::move(*failure_);
     }
 
-private:
+  private:
     std::optional<E> failure_;
 };
 
@@ -90,7 +92,8 @@ using IoStatus = IoResult<void>;
 // Gives a failed IoResult the caller's stage.
 template <class T>
 Result<T> with_stage(Stage stage, IoResult<T>&& result) {
-    if (!result) return Error::from_io(stage, result.error());
+    if (!result)
+        return Error::from_io(stage, result.error());
     if constexpr (std::is_void_v<T>) {
         return {};
     } else {

@@ -3,8 +3,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
 namespace vantrel {
@@ -17,7 +17,8 @@ constexpr StreamId error_stream = STD_ERROR_HANDLE;
 
 bool write_all(StreamId stream, std::string_view bytes) {
     HANDLE handle = GetStdHandle(stream);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
     while (!bytes.empty()) {
         DWORD written = 0;
         const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : DWORD(bytes.size());
@@ -36,8 +37,10 @@ constexpr StreamId error_stream = STDERR_FILENO;
 bool write_all(StreamId stream, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(stream, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
@@ -46,7 +49,11 @@ bool write_all(StreamId stream, std::string_view bytes) {
 
 }  // namespace
 
-bool write_standard_output(std::string_view bytes) { return write_all(output_stream, bytes); }
-bool write_standard_error(std::string_view bytes) { return write_all(error_stream, bytes); }
+bool write_standard_output(std::string_view bytes) {
+    return write_all(output_stream, bytes);
+}
+bool write_standard_error(std::string_view bytes) {
+    return write_all(error_stream, bytes);
+}
 
 }  // namespace vantrel

@@ -5,7 +5,9 @@
 namespace vantrel {
 namespace {
 
-bool is_trailing_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_trailing_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string message_text(std::uint32_t code, const SystemMessageLookup& lookup) {
     const std::string os_error = "OS Error " + std::to_string(code);
@@ -14,8 +16,10 @@ std::string message_text(std::uint32_t code, const SystemMessageLookup& lookup) 
                std::to_string(lookup.lookup_error) + ")";
     }
     std::optional<std::string> text = utf16_to_utf8(*lookup.text);
-    if (!text) return os_error + " (FormatMessageW() returned invalid UTF-16)";
-    while (!text->empty() && is_trailing_blank(text->back())) text->pop_back();
+    if (!text)
+        return os_error + " (FormatMessageW() returned invalid UTF-16)";
+    while (!text->empty() && is_trailing_blank(text->back()))
+        text->pop_back();
     return std::move(*text);
 }
 

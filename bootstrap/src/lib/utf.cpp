@@ -11,14 +11,17 @@ struct Decoded {
     bool valid;
 };
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool is_continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // Decodes one sequence at bytes[i]. On an invalid sequence, length is the number of
 // bytes that form its maximal valid prefix (at least 1).
 Decoded decode_one(std::string_view bytes, std::size_t i) {
     const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[i + k]); };
     const unsigned char first = at(0);
-    if (first < 0x80) return {first, 1, true};
+    if (first < 0x80)
+        return {first, 1, true};
 
     std::size_t width = 0;
     unsigned char second_low = 0x80;
@@ -30,23 +33,29 @@ Decoded decode_one(std::string_view bytes, std::size_t i) {
     } else if (first >= 0xE0 && first <= 0xEF) {
         width = 3;
         value = first & 0x0F;
-        if (first == 0xE0) second_low = 0xA0;
-        if (first == 0xED) second_high = 0x9F;
+        if (first == 0xE0)
+            second_low = 0xA0;
+        if (first == 0xED)
+            second_high = 0x9F;
     } else if (first >= 0xF0 && first <= 0xF4) {
         width = 4;
         value = first & 0x07;
-        if (first == 0xF0) second_low = 0x90;
-        if (first == 0xF4) second_high = 0x8F;
+        if (first == 0xF0)
+            second_low = 0x90;
+        if (first == 0xF4)
+            second_high = 0x8F;
     } else {
         return {0, 1, false};
     }
 
     for (std::size_t k = 1; k < width; ++k) {
-        if (i + k >= bytes.size()) return {0, 0, false};
+        if (i + k >= bytes.size())
+            return {0, 0, false};
         const unsigned char next = at(k);
-        const bool fits = k == 1 ? (next >= second_low && next <= second_high)
-                                 : is_continuation(next);
-        if (!fits) return {0, k, false};
+        const bool fits =
+            k == 1 ? (next >= second_low && next <= second_high) : is_continuation(next);
+        if (!fits)
+            return {0, k, false};
         value = (value << 6) | (next & 0x3F);
     }
     return {value, width, true};
@@ -76,7 +85,8 @@ std::optional<Utf8Failure> find_invalid_utf8(std::string_view bytes) {
     std::size_t i = 0;
     while (i < bytes.size()) {
         const Decoded d = decode_one(bytes, i);
-        if (!d.valid) return Utf8Failure{i, d.length};
+        if (!d.valid)
+            return Utf8Failure{i, d.length};
         i += d.length;
     }
     return std::nullopt;
@@ -111,10 +121,13 @@ std::optional<std::string> utf16_to_utf8(std::u16string_view utf16) {
     for (std::size_t i = 0; i < utf16.size(); ++i) {
         const char16_t unit = utf16[i];
         if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 1 >= utf16.size()) return std::nullopt;
+            if (i + 1 >= utf16.size())
+                return std::nullopt;
             const char16_t low = utf16[i + 1];
-            if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
-            append_utf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(low) - 0xDC00));
+            if (low < 0xDC00 || low > 0xDFFF)
+                return std::nullopt;
+            append_utf8(out,
+                        0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(low) - 0xDC00));
             ++i;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
             return std::nullopt;

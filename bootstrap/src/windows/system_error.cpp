@@ -22,10 +22,16 @@ std::string system_error_text(std::uint32_t code, HMODULE message_module) {
     return compose_system_error_text(code, lookup);
 }
 
-std::string system_error_text(std::uint32_t code) { return system_error_text(code, nullptr); }
+std::string system_error_text(std::uint32_t code) {
+    return system_error_text(code, nullptr);
+}
 
-IoError os_error(std::uint32_t code) { return IoError::from_system_text(system_error_text(code)); }
+IoError os_error(std::uint32_t code) {
+    return IoError::from_system_text(system_error_text(code));
+}
 
-IoError last_os_error() { return os_error(GetLastError()); }
+IoError last_os_error() {
+    return os_error(GetLastError());
+}
 
 }  // namespace vantrel

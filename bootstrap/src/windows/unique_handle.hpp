@@ -9,14 +9,15 @@ namespace vantrel {
 // Owns a kernel handle and closes it on every path. Both null and
 // INVALID_HANDLE_VALUE mean "no handle", as Windows uses either.
 class UniqueHandle {
-public:
+  public:
     UniqueHandle() = default;
     explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
     ~UniqueHandle() { reset(); }
 
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
+        if (this != &other)
+            reset(other.release());
         return *this;
     }
     UniqueHandle(const UniqueHandle&) = delete;
@@ -28,11 +29,12 @@ public:
 
     HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
     void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-        if (valid()) CloseHandle(handle_);
+        if (valid())
+            CloseHandle(handle_);
         handle_ = handle;
     }
 
-private:
+  private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 

@@ -13,7 +13,8 @@ std::wstring to_wide(std::string_view utf8) {
 
 std::optional<std::string> from_wide(std::wstring_view wide) {
     const std::size_t nul = wide.find(L'\0');
-    if (nul != std::wstring_view::npos) wide = wide.substr(0, nul);
+    if (nul != std::wstring_view::npos)
+        wide = wide.substr(0, nul);
     return utf16_to_utf8(std::u16string(wide.begin(), wide.end()));
 }
 

@@ -52,21 +52,32 @@ TEST(DispatchTest, SelectsARoleOnlyForAnExactSoleOption) {
 }
 
 // Each fake role returns its own code so the test sees which one ran.
-int fake_wizard() { return 10; }
-int fake_console() { return 11; }
-int fake_uninstall_request() { return 12; }
-int fake_uninstall_worker() { return -13; }
+int fake_wizard() {
+    return 10;
+}
+int fake_console() {
+    return 11;
+}
+int fake_uninstall_request() {
+    return 12;
+}
+int fake_uninstall_worker() {
+    return -13;
+}
 
 TEST(DispatchTest, PassesTheRoleExitCodeOnUnchanged) {
-    const RoleTable roles{fake_wizard, fake_console, fake_uninstall_request,
-                          fake_uninstall_worker};
+    const RoleTable roles{fake_wizard, fake_console, fake_uninstall_request, fake_uninstall_worker};
     struct Case {
         std::u16string_view line;
         int exit_code;
     };
     const Case cases[] = {
-        {u"p", 10},          {u"p --repair", 10},           {u"p --console", 11},
-        {u"p --uninstall", 12}, {u"p --uninstall-worker", -13}, {u"p --help", usage_exit_code},
+        {u"p", 10},
+        {u"p --repair", 10},
+        {u"p --console", 11},
+        {u"p --uninstall", 12},
+        {u"p --uninstall-worker", -13},
+        {u"p --help", usage_exit_code},
     };
     for (const Case& c : cases) {
         const std::vector<std::u16string> args = after_program(c.line);

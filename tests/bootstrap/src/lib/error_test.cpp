@@ -48,12 +48,12 @@ TEST(ErrorTest, DisplayFormIsStageFailedDetail) {
          "Manifest failed: Windows x86_64 artifact names are invalid."},
         {Error::from_io(Stage::Installation, IoError::raised("too many temporary files exist")),
          "Installation failed: too many temporary files exist"},
-        {Error::from_io(Stage::Bootstrap,
-                        IoError::from_system_text("Access denied. (os error 5)")),
+        {Error::from_io(Stage::Bootstrap, IoError::from_system_text("Access denied. (os error 5)")),
          "Bootstrap failed: Access denied. (os error 5)"},
         {Error::from_text(Stage::Launch, ""), "Launch failed: "},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.error.display(), c.display);
+    for (const Case& c : cases)
+        EXPECT_EQ(c.error.display(), c.display);
 }
 
 TEST(ErrorTest, TextDecodingFailures) {
@@ -80,15 +80,23 @@ TEST(SystemErrorTextTest, ComposesTheSystemMessageAndCode) {
         std::string_view text;
     };
     const Case cases[] = {
-        {2, {u"The system cannot find the file specified.\r\n", 0},
+        {2,
+         {u"The system cannot find the file specified.\r\n", 0},
          "The system cannot find the file specified. (os error 2)"},
         {5, {u"Access is denied. \t\r\n\r\n", 0}, "Access is denied. (os error 5)"},
-        {32, {u"In use\r\nby another process.\r\n", 0}, "In use\r\nby another process. (os error 32)"},
-        {1234, {std::nullopt, 317},
+        {32,
+         {u"In use\r\nby another process.\r\n", 0},
+         "In use\r\nby another process. (os error 32)"},
+        {1234,
+         {std::nullopt, 317},
          "OS Error 1234 (FormatMessageW() returned error 317) (os error 1234)"},
-        {87, {std::u16string(u"bad \xD800 text"), 0},
+        {87,
+         {std::u16string(u"bad \xD800 text"), 0},
          "OS Error 87 (FormatMessageW() returned invalid UTF-16) (os error 87)"},
-        {4294967295u, {u"\u00c9chec\r\n", 0}, "\xc3\x89" "chec (os error 4294967295)"},
+        {4294967295u,
+         {u"\u00c9chec\r\n", 0},
+         "\xc3\x89"
+         "chec (os error 4294967295)"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(compose_system_error_text(c.code, c.lookup), c.text) << "code " << c.code;

@@ -28,7 +28,9 @@ TEST(SystemErrorTest, RealCodesGiveTheSystemMessageAndTheCode) {
 TEST(SystemErrorTest, CodeWithoutMessageNamesTheLookupFailure) {
     const std::string text = system_error_text(0x2000ABCDu);
     EXPECT_TRUE(std::regex_match(
-        text, std::regex(R"(OS Error 536914893 \(FormatMessageW\(\) returned error [1-9][0-9]*\) \(os error 536914893\))")))
+        text,
+        std::regex(
+            R"(OS Error 536914893 \(FormatMessageW\(\) returned error [1-9][0-9]*\) \(os error 536914893\))")))
         << text;
 }
 
