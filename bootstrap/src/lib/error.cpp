@@ -1,9 +1,9 @@
 #include "lib/error.hpp"
 
 #include <array>
-#include <cstdio>
 
 #include "lib/internal_fault.hpp"
+#include "lib/quoted_text.hpp"
 
 namespace vantrel {
 namespace {
@@ -31,41 +31,6 @@ const StageTexts& texts_of(Stage stage) {
     if (index >= stage_texts.size())
         internal_fault("stage out of range");
     return stage_texts[index];
-}
-
-void append_escaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\0':
-                out += "\\0";
-                break;
-            default: {
-                const auto byte = static_cast<unsigned char>(c);
-                if (byte < 0x20 || byte == 0x7f) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u{%x}", byte);
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-            }
-        }
-    }
 }
 
 }  // namespace
@@ -99,9 +64,9 @@ std::string Error::display() const {
 std::string Error::diagnostic() const {
     std::string out = "Error { stage: ";
     out += stage_name(stage_);
-    out += ", detail: \"";
-    append_escaped(out, detail_);
-    out += "\" }";
+    out += ", detail: ";
+    out += quoted_text(detail_);
+    out += " }";
     return out;
 }
 

@@ -14,6 +14,7 @@
 #include "lib/internal_fault.hpp"
 #include "lib/json_position.hpp"
 #include "lib/json_token_cursor.hpp"
+#include "lib/quoted_text.hpp"
 
 // Where an error is reported: at the byte where a reader that reads the text
 // once, front to back, knows about it. For a syntax error that is the byte that
@@ -97,40 +98,6 @@ std::string_view expected_for(Slot slot) {
 }
 
 // A string value as an error shows it: in quotes, with JSON escapes.
-std::string quoted_string(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (byte < 0x20 || byte == 0x7f) {
-                    out += "\\u00";
-                    out += hex[byte >> 4];
-                    out += hex[byte & 0xf];
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
 
 // nlohmann's own description of a syntax error, without its prefix and without
 // the raw text it quotes (which may be long or not even UTF-8).
@@ -206,7 +173,7 @@ class ManifestReader {
                 stack_.back().artifact->*artifact_names[target.field] = std::move(value);
                 return true;
             default:
-                return invalid_type("string " + quoted_string(value), target, span.last);
+                return invalid_type("string " + quoted_text(value), target, span.last);
         }
     }
 
