@@ -34,6 +34,22 @@ IoResult<BY_HANDLE_FILE_INFORMATION> file_information(const std::wstring& path) 
     return information;
 }
 
+struct FilePair {
+    BY_HANDLE_FILE_INFORMATION first;
+    BY_HANDLE_FILE_INFORMATION second;
+};
+
+// Both files' handle information, a first, then b; the first failure is returned.
+IoResult<FilePair> file_information_of_both(const std::wstring& a, const std::wstring& b) {
+    auto first = file_information(a);
+    if (!first)
+        return std::move(first).error();
+    auto second = file_information(b);
+    if (!second)
+        return std::move(second).error();
+    return FilePair{*first, *second};
+}
+
 std::uint64_t file_size(const BY_HANDLE_FILE_INFORMATION& information) {
     return std::uint64_t(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
 }
@@ -126,15 +142,13 @@ IoStatus check_regular_file(const std::wstring& path) {
 }
 
 IoResult<bool> same_file(const std::wstring& a, const std::wstring& b) {
-    const auto first = file_information(a);
-    if (!first)
-        return first.error();
-    const auto second = file_information(b);
-    if (!second)
-        return second.error();
-    return first->dwVolumeSerialNumber == second->dwVolumeSerialNumber &&
-           first->nFileIndexHigh == second->nFileIndexHigh &&
-           first->nFileIndexLow == second->nFileIndexLow;
+    const auto files = file_information_of_both(a, b);
+    if (!files)
+        return files.error();
+    const auto& [first, second] = *files;
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }
 
 bool same_file_or_missing(const std::wstring& a, const std::wstring& expected) {
@@ -144,13 +158,10 @@ bool same_file_or_missing(const std::wstring& a, const std::wstring& expected) {
 }
 
 IoResult<bool> same_content(const std::wstring& a, const std::wstring& b) {
-    const auto first = file_information(a);
-    if (!first)
-        return first.error();
-    const auto second = file_information(b);
-    if (!second)
-        return second.error();
-    if (file_size(*first) != file_size(*second))
+    const auto files = file_information_of_both(a, b);
+    if (!files)
+        return files.error();
+    if (file_size(files->first) != file_size(files->second))
         return false;
     const auto first_digest = file_sha256(a);
     if (!first_digest)
