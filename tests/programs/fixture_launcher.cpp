@@ -24,15 +24,59 @@ void write_all(DWORD which, std::string_view bytes) {
     }
 }
 
-std::string answer_text() {
-    return "vantrel-launcher " + std::string(mode::version) + "\r\n";
-}
+struct Behaviour {
+    std::string version{mode::version};
+    std::wstring mode;
+};
 
-std::wstring mode_name() {
+std::wstring environment_mode() {
     wchar_t buffer[64] = {};
     const DWORD length =
         GetEnvironmentVariableW(std::wstring(mode::mode_variable).c_str(), buffer, 64);
     return length > 0 && length < 64 ? std::wstring(buffer, length) : std::wstring();
+}
+
+// The end of this program's own file, where a release trailer would be.
+std::string own_file_tail() {
+    wchar_t module[MAX_PATH] = {};
+    if (GetModuleFileNameW(nullptr, module, MAX_PATH) == 0)
+        return {};
+    const HANDLE file = CreateFileW(module, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    std::string tail(mode::trailer_search_size, '\0');
+    LARGE_INTEGER size{};
+    DWORD count = 0;
+    if (GetFileSizeEx(file, &size)) {
+        LARGE_INTEGER start{};
+        start.QuadPart = size.QuadPart > LONGLONG(tail.size()) ? size.QuadPart - tail.size() : 0;
+        if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+            !ReadFile(file, tail.data(), DWORD(tail.size()), &count, nullptr)) {
+            count = 0;
+        }
+    }
+    CloseHandle(file);
+    tail.resize(count);
+    return tail;
+}
+
+Behaviour behaviour() {
+    Behaviour chosen{std::string(mode::version), environment_mode()};
+    const std::string tail = own_file_tail();
+    const std::size_t marker = tail.rfind(mode::trailer_marker);
+    if (marker == std::string::npos || tail.back() != '\n')
+        return chosen;
+    const std::string fields = tail.substr(marker + mode::trailer_marker.size(),
+                                           tail.size() - 1 - marker - mode::trailer_marker.size());
+    const std::size_t space = fields.find(' ');
+    if (space == std::string::npos)
+        return chosen;
+    chosen.version = fields.substr(0, space);
+    const std::string trailer_mode = fields.substr(space + 1);
+    if (!trailer_mode.empty())
+        chosen.mode = std::wstring(trailer_mode.begin(), trailer_mode.end());
+    return chosen;
 }
 
 std::wstring folder_of(std::wstring path) {
@@ -108,7 +152,9 @@ int wmain(int argc, wchar_t** argv) {
         return mode::wrong_start_exit_code;
     }
     const bool probe = argc == 2;
-    const std::wstring name = mode_name();
+    const Behaviour chosen = behaviour();
+    const std::wstring& name = chosen.mode;
+    const std::string answer = "vantrel-launcher " + chosen.version + "\r\n";
 
     if (name == mode::crash)
         crash_now();
@@ -130,19 +176,21 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     if (name == mode::leading_v) {
-        write_all(STD_OUTPUT_HANDLE, "vantrel-launcher v" + std::string(mode::version) + "\r\n");
+        write_all(STD_OUTPUT_HANDLE, "vantrel-launcher v" + chosen.version + "\r\n");
     } else if (name == mode::bare_version) {
-        write_all(STD_OUTPUT_HANDLE, std::string(mode::version) + "\r\n");
+        write_all(STD_OUTPUT_HANDLE, chosen.version + "\r\n");
     } else if (name == mode::big_stdout) {
-        write_all(STD_OUTPUT_HANDLE, answer_text() + std::string(mode::oversized_output, ' '));
+        write_all(STD_OUTPUT_HANDLE, answer + std::string(mode::oversized_output, ' '));
     } else {
-        write_all(STD_OUTPUT_HANDLE, answer_text());
+        write_all(STD_OUTPUT_HANDLE, answer);
     }
     if (name == mode::big_stderr) {
         write_all(STD_ERROR_HANDLE, std::string(mode::oversized_output, 'e'));
     }
     if (name == mode::exit_1)
         return 1;
+    if (!probe && name == mode::exit_on_start)
+        return 0;
     if (!probe)
         Sleep(3000);
     return 0;

@@ -31,7 +31,16 @@ inline constexpr std::wstring_view hang = L"hang";                  // never end
 inline constexpr std::wstring_view read_input = L"read-input";    // reads input to its end, answers
 inline constexpr std::wstring_view half_second = L"half-second";  // exits with 0 after 500 ms
 inline constexpr std::wstring_view crash = L"crash";              // access violation at once
+inline constexpr std::wstring_view exit_on_start =
+    L"exit-on-start";  // answers; a start exits at once
 
 inline constexpr int wrong_start_exit_code = 3;
+
+// A copy of the fixture can carry a release of its own in a trailer after the image,
+// which the loader ignores: this marker, the version it answers, one space, a mode
+// (empty for the answer) and a line feed. The trailer's mode wins over the
+// environment's, so that the old and the new launcher of one test can differ.
+inline constexpr std::string_view trailer_marker = "\nvantrel-fixture-release ";
+inline constexpr std::size_t trailer_search_size = 512;
 
 }  // namespace vantrel::testing::fixture_launcher

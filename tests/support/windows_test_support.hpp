@@ -1,12 +1,15 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel::testing {
 
 // A build-tree path as the Windows side sees it (Wine maps / to Z:).
 std::wstring windows_path_of_build_file(std::string_view relative);
+std::wstring windows_path_of_source_file(std::string_view relative);
 
 // A test program built from tests/programs, by target name.
 std::wstring test_program_path(std::string_view name);
@@ -26,5 +29,12 @@ class ScratchFolder {
   private:
     std::wstring path_;
 };
+
+void write_file(const std::wstring& path, std::string_view content);
+std::optional<std::string> read_file(const std::wstring& path);
+bool exists(const std::wstring& path);
+
+// File names in folder (no "." and ".."), sorted.
+std::vector<std::wstring> folder_entries(const std::wstring& folder);
 
 }  // namespace vantrel::testing

@@ -9,7 +9,7 @@
 
 #include "lib/bytes.hpp"
 #include "lib/result.hpp"
-#include "windows/download_progress_hook.hpp"
+#include "lib/download_progress_hook.hpp"
 
 namespace vantrel {
 

@@ -8,6 +8,7 @@
 #include "windows/handle_streams.hpp"
 #include "windows/install_layout.hpp"
 #include "windows/path_components.hpp"
+#include "windows/path_safety.hpp"
 #include "windows/system_error.hpp"
 #include "windows/temp_files.hpp"
 
@@ -74,11 +75,10 @@ IoStatus restore_copy(const std::wstring& dest, const std::wstring& backup) {
     if (!temp)
         return std::move(temp).error();
 
-    const UniqueHandle source(CreateFileW(backup.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!source)
-        return last_os_error();
+    auto opened = open_for_reading(backup);
+    if (!opened)
+        return std::move(opened).error();
+    const UniqueHandle source = std::move(opened).value();
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(source.get(), &information))
         return last_os_error();
@@ -100,6 +100,15 @@ IoStatus restore_copy(const std::wstring& dest, const std::wstring& backup) {
 }
 
 }  // namespace
+
+IoResult<UniqueHandle> open_for_reading(const std::wstring& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return last_os_error();
+    return file;
+}
 
 IoResult<Bytes> read_limited(ByteSource& source, std::size_t limit) {
     Bytes data;
@@ -125,6 +134,51 @@ IoResult<Bytes> read_limited(UniqueHandle file, std::size_t limit) {
     auto data = read_limited(source, limit);
     file.reset();
     return data;
+}
+
+IoStatus create_folder_tree(const std::wstring& folder) {
+    if (CreateDirectoryW(folder.c_str(), nullptr))
+        return {};
+    DWORD code = GetLastError();
+    if (code == ERROR_PATH_NOT_FOUND) {
+        const std::optional<std::wstring> parent = parent_path(folder);
+        if (!parent)
+            return os_error(code);
+        if (auto created = create_folder_tree(*parent); !created)
+            return created;
+        if (CreateDirectoryW(folder.c_str(), nullptr))
+            return {};
+        code = GetLastError();
+    }
+    if (code == ERROR_ALREADY_EXISTS) {
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return {};
+    }
+    return os_error(code);
+}
+
+IoResult<bool> path_exists(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    const DWORD code = GetLastError();
+    if (is_missing_error(code))
+        return false;
+    return os_error(code);
+}
+
+IoStatus copy_to_new_file(const std::wstring& from, const std::wstring& to) {
+    if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr,
+                     COPY_FILE_FAIL_IF_EXISTS)) {
+        return last_os_error();
+    }
+    return {};
+}
+
+IoStatus rename_replacing(const std::wstring& from, const std::wstring& to) {
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return last_os_error();
+    return {};
 }
 
 IoStatus move_replacing(const std::wstring& from, const std::wstring& to) {

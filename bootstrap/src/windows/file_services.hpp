@@ -14,12 +14,28 @@ namespace vantrel {
 
 inline constexpr std::string_view no_recovery_parent_message = "Recovery destination has no parent";
 
+// An existing file opened for reading with full sharing.
+IoResult<UniqueHandle> open_for_reading(const std::wstring& path);
+
 // Reads a whole open file (at most limit + 1 bytes to find out) and closes it.
 // Longer than limit: "File exceeds setup's size limit".
 IoResult<Bytes> read_limited(UniqueHandle file, std::size_t limit);
 
 // The same limit rule over any source, which stays open.
 IoResult<Bytes> read_limited(ByteSource& source, std::size_t limit);
+
+// The folder and any missing parents; an existing folder is fine.
+IoStatus create_folder_tree(const std::wstring& folder);
+
+// Whether anything is at path; a failure other than "not found" is an error.
+IoResult<bool> path_exists(const std::wstring& path);
+
+// CopyFileExW to a file that must not exist yet.
+IoStatus copy_to_new_file(const std::wstring& from, const std::wstring& to);
+
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING only: a flushed file is renamed, and
+// waiting for the rename to reach the disk buys nothing.
+IoStatus rename_replacing(const std::wstring& from, const std::wstring& to);
 
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 IoStatus move_replacing(const std::wstring& from, const std::wstring& to);

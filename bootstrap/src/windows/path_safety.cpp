@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "windows/file_services.hpp"
 #include "windows/handle_streams.hpp"
 #include "windows/system_error.hpp"
 #include "windows/unique_handle.hpp"
@@ -14,15 +15,6 @@ namespace vantrel {
 namespace {
 
 constexpr std::size_t digest_block_size = 8192;
-
-IoResult<UniqueHandle> open_for_reading(const std::wstring& path) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return last_os_error();
-    return file;
-}
 
 IoResult<BY_HANDLE_FILE_INFORMATION> file_information(const std::wstring& path) {
     auto file = open_for_reading(path);

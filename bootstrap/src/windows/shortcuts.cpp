@@ -42,29 +42,6 @@ bool is_existing_file(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The folder and any missing parents.
-IoStatus create_folder_tree(const std::wstring& folder) {
-    if (CreateDirectoryW(folder.c_str(), nullptr))
-        return {};
-    DWORD code = GetLastError();
-    if (code == ERROR_PATH_NOT_FOUND) {
-        const std::optional<std::wstring> parent = parent_path(folder);
-        if (!parent)
-            return os_error(code);
-        if (auto created = create_folder_tree(*parent); !created)
-            return created;
-        if (CreateDirectoryW(folder.c_str(), nullptr))
-            return {};
-        code = GetLastError();
-    }
-    if (code == ERROR_ALREADY_EXISTS) {
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return {};
-    }
-    return os_error(code);
-}
-
 // Points the folder's "Orvanis Launcher.lnk" at target unless it already matches:
 // the link is saved to a temporary file in the folder and only a finished one is
 // moved over the shortcut. The temporary file is gone afterwards on every path.

@@ -90,8 +90,15 @@ TempFolder& TempFolder::operator=(TempFolder&& other) noexcept {
 }
 
 void TempFolder::remove() {
-    if (!path_.empty() && !kept_)
-        static_cast<void>(remove_folder_tree(path_));
+    if (!path_.empty() && !kept_) {
+        // A file deleted while someone still has it open (a child process that has just
+        // ended, a virus scanner) goes only when they let go, and its folder with it.
+        for (std::uint32_t attempt = 0; attempt < temp_folder_removal_attempts; ++attempt) {
+            if (remove_folder_tree(path_))
+                break;
+            Sleep(temp_folder_removal_pause_ms);
+        }
+    }
     path_.clear();
 }
 
@@ -146,10 +153,9 @@ IoStatus persist_temp_file(TempFile&& file, const std::wstring& dest) {
     TempFile owned = std::move(file);
     if (!SetFileAttributesW(owned.path().c_str(), FILE_ATTRIBUTE_NORMAL))
         return last_os_error();
-    if (!MoveFileExW(owned.path().c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const IoError failure = last_os_error();
+    if (auto moved = rename_replacing(owned.path(), dest); !moved) {
         SetFileAttributesW(owned.path().c_str(), FILE_ATTRIBUTE_TEMPORARY);
-        return failure;
+        return moved;
     }
     owned.mark_moved();
     return {};

@@ -15,6 +15,10 @@ inline constexpr std::uint32_t temp_name_attempts = 65536;
 // Collisions after which the name source is reseeded from the system.
 inline constexpr std::uint32_t temp_name_attempts_before_reseed = 3;
 
+// How long a temporary folder's removal keeps trying: 50 times 20 ms.
+inline constexpr std::uint32_t temp_folder_removal_attempts = 50;
+inline constexpr std::uint32_t temp_folder_removal_pause_ms = 20;
+
 // A temporary file of the layout (".tmp" + 6 random characters), open for reading
 // and writing; deleted when let go of unless it has been moved away.
 class TempFile {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "lib/verified_cache.hpp"
+#include "windows/file_services.hpp"
 #include "windows/handle_streams.hpp"
 #include "windows/path_components.hpp"
 #include "windows/path_safety.hpp"
@@ -13,12 +14,10 @@
 namespace vantrel {
 
 IoResult<ReleaseFiles> read_verified_cache(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    auto file = open_for_reading(path);
     if (!file)
-        return last_os_error();
-    HandleSource source(file.get());
+        return std::move(file).error();
+    HandleSource source(file->get());
     return read_verified_cache(source);
 }
 

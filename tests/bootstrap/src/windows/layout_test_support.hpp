@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lib/bytes.hpp"
+#include "support/windows_test_support.hpp"
 #include "windows/unique_handle.hpp"
 
 namespace vantrel::testing {
@@ -65,12 +66,5 @@ std::optional<std::string> make_junction(const std::wstring& target, const std::
 // unix link to a file is not a reparse point to Wine, and deleting one deletes its
 // target. Nothing on success, otherwise why it could not.
 std::optional<std::string> make_file_link(const std::wstring& target, const std::wstring& link);
-
-void write_file(const std::wstring& path, std::string_view content);
-std::optional<std::string> read_file(const std::wstring& path);
-bool exists(const std::wstring& path);
-
-// File names in folder (no "." and ".."), sorted.
-std::vector<std::wstring> folder_entries(const std::wstring& folder);
 
 }  // namespace vantrel::testing

@@ -1,0 +1,539 @@
+// The launcher update on a real disk under Wine: every failure row of what is left on
+// disk, and the progress events of both forms, with the fixture launcher as the
+// release's launcher and the release tree in memory.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "lib/manifest.hpp"
+#include "lib/update_pipeline.hpp"
+#include "lib/verified_cache.hpp"
+#include "support/windows_test_support.hpp"
+#include "update_test_support.hpp"
+#include "windows/install_layout.hpp"
+#include "windows/setup_locks.hpp"
+#include "windows/verified_cache_file.hpp"
+#include "windows/wide_text.hpp"
+#include "windows_installer/windows_update_steps.hpp"
+
+namespace vantrel {
+namespace {
+
+using testing::fixture_launcher_release;
+using testing::ReleaseTree;
+using K = ProgressKind;
+
+constexpr std::string_view old_version = "1.0.0";
+constexpr std::string_view new_version = "1.1.0";
+const std::string archive = "vantrel-launcher-1.1.0-x86_64-windows.tar.gz";
+
+// What is installed before the run.
+enum class Before { Nothing, OldRelease, NewWithoutCache, NewRelease };
+// The launcher file afterwards.
+enum class Launcher { None, Old, New };
+// The cache file afterwards.
+enum class Cache { Unchanged, New };
+
+class UpdatePipeline : public ::testing::Test {
+  protected:
+    // Each row starts from folders of its own, with the old and the new release
+    // published and the state before the run in place.
+    void start_row(Before before, std::string_view new_mode = {}) {
+        scratch = std::make_unique<testing::ScratchFolder>();
+        product = scratch->file(L"Vantrel");
+        desktop = scratch->file(L"Desktop");
+        programs = scratch->file(L"Programs");
+        launcher_folder = join_path(product, layout::launcher_folder_name);
+        launcher = join_path(launcher_folder, L"vantrel-launcher.exe");
+        cache = join_path(launcher_folder, layout::verified_cache_name);
+        for (const std::wstring* folder : {&product, &desktop, &programs})
+            CreateDirectoryW(folder->c_str(), nullptr);
+        // The shortcut refresh wants a bootstrap to point the setup's links at.
+        testing::write_file(join_path(product, layout::bootstrap_file_name), "bootstrap");
+
+        tree = {};
+        old_files = tree.publish(old_version, old_launcher);
+        new_launcher = fixture_launcher_release(new_version, new_mode);
+        new_files = tree.publish(new_version, new_launcher);
+
+        if (before == Before::Nothing)
+            return;
+        CreateDirectoryW(launcher_folder.c_str(), nullptr);
+        const bool old = before == Before::OldRelease;
+        testing::write_file(launcher, text(old ? old_launcher : new_launcher));
+        if (before != Before::NewWithoutCache) {
+            ASSERT_TRUE(write_verified_cache(cache, old ? old_files : new_files));
+        }
+    }
+
+    UpdateResult run(PipelineForm form, std::vector<std::string> failing = {}) {
+        WindowsUpdateSteps real(ShortcutFolders{product, desktop, programs});
+        testing::ScriptedSteps steps(real, tree);
+        steps.fail(std::move(failing));
+        reporter = {};
+        return update_launcher(reporter, form, steps);
+    }
+
+    static std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+    std::vector<std::wstring> run_folders() const {
+        std::vector<std::wstring> found;
+        for (const std::wstring& name : testing::folder_entries(launcher_folder)) {
+            if (name.starts_with(layout::launcher_setup_prefix))
+                found.push_back(join_path(launcher_folder, name));
+        }
+        return found;
+    }
+
+    Launcher installed_launcher() const {
+        const std::optional<std::string> installed = testing::read_file(launcher);
+        if (!installed)
+            return Launcher::None;
+        if (*installed == text(new_launcher))
+            return Launcher::New;
+        EXPECT_EQ(*installed, text(old_launcher));
+        return Launcher::Old;
+    }
+
+    std::unique_ptr<testing::ScratchFolder> scratch;
+    std::wstring product, desktop, programs, launcher_folder, launcher, cache;
+    const Bytes old_launcher = fixture_launcher_release(old_version);
+    Bytes new_launcher;
+    ReleaseTree tree;
+    ReleaseFiles old_files;
+    ReleaseFiles new_files;
+    testing::RecordingReporter reporter;
+};
+
+struct FailureRow {
+    const char* name;
+    Before before;
+    PipelineForm form;
+    std::vector<std::string> failing;  // "tamper" changes the package on the host instead
+    std::optional<Stage> stage;        // nothing: the run succeeds
+    std::string detail;                // "{T}" stands for the kept run folder's path
+    Launcher launcher;
+    bool run_folder_kept;
+    Cache cache;
+};
+
+constexpr auto console = PipelineForm::Console;
+constexpr auto wizard = PipelineForm::Wizard;
+constexpr auto installation = Stage::Installation;
+const std::string injected(testing::injected_failure);
+
+const FailureRow failure_rows[] = {
+    // Download and verification.
+    {"package download",
+     Before::OldRelease,
+     console,
+     {"download " + archive},
+     Stage::Network,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"checksum download",
+     Before::OldRelease,
+     console,
+     {"download " + archive + ".sha256"},
+     Stage::Network,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"signature download",
+     Before::OldRelease,
+     console,
+     {"download " + archive + ".minisig"},
+     Stage::Network,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"checksum signature download",
+     Before::OldRelease,
+     console,
+     {"download " + archive + ".sha256.minisig"},
+     Stage::Network,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"tampered package",
+     Before::OldRelease,
+     console,
+     {"tamper"},
+     Stage::Verification,
+     "",
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    // The downloaded release is the installed launcher.
+    {"same: regular file",
+     Before::NewWithoutCache,
+     console,
+     {"check installed"},
+     installation,
+     injected,
+     Launcher::New,
+     false,
+     Cache::Unchanged},
+    {"same: probe",
+     Before::NewWithoutCache,
+     console,
+     {"probe installed"},
+     installation,
+     injected,
+     Launcher::New,
+     false,
+     Cache::Unchanged},
+    {"same: console start",
+     Before::NewWithoutCache,
+     console,
+     {"start"},
+     Stage::Launch,
+     injected,
+     Launcher::New,
+     false,
+     Cache::New},
+    // Replacement.
+    {"run folder",
+     Before::OldRelease,
+     console,
+     {"create run folder"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"staging write",
+     Before::OldRelease,
+     console,
+     {"write staged"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"flush",
+     Before::OldRelease,
+     console,
+     {"flush staged"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"staged regular file",
+     Before::OldRelease,
+     console,
+     {"check staged"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"staged probe",
+     Before::OldRelease,
+     console,
+     {"probe staged"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"existence query",
+     Before::OldRelease,
+     console,
+     {"exists"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"backup",
+     Before::OldRelease,
+     console,
+     {"back up"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"rename",
+     Before::OldRelease,
+     wizard,
+     {"move"},
+     installation,
+     "Close the launcher and retry. " + injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+    {"installed regular file",
+     Before::OldRelease,
+     console,
+     {"check installed"},
+     installation,
+     injected,
+     Launcher::New,
+     false,
+     Cache::Unchanged},
+    {"cache write",
+     Before::OldRelease,
+     console,
+     {"write cache"},
+     std::nullopt,
+     "",
+     Launcher::New,
+     false,
+     Cache::Unchanged},
+    {"start, previous restored",
+     Before::OldRelease,
+     console,
+     {"start"},
+     Stage::Launch,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::New},
+    {"start, none before",
+     Before::Nothing,
+     console,
+     {"start"},
+     Stage::Launch,
+     injected,
+     Launcher::None,
+     false,
+     Cache::New},
+    {"start, recovery failed",
+     Before::OldRelease,
+     console,
+     {"start", "restore"},
+     installation,
+     "Launch failed: " + injected + " Recovery could not finish: " + injected +
+         ". Your previous launcher is retained in {T}",
+     Launcher::New,
+     true,
+     Cache::New},
+    {"start, none before, delete failed",
+     Before::Nothing,
+     console,
+     {"start", "restore"},
+     installation,
+     "Launch failed: " + injected + " Recovery could not finish: " + injected +
+         ". Your previous launcher is retained in {T}",
+     Launcher::New,
+     true,
+     Cache::New},
+    {"shortcuts",
+     Before::OldRelease,
+     wizard,
+     {"shortcuts"},
+     installation,
+     injected,
+     Launcher::New,
+     false,
+     Cache::New},
+    // The check phase before anything is replaced.
+    {"lock",
+     Before::OldRelease,
+     console,
+     {"lock"},
+     installation,
+     injected,
+     Launcher::Old,
+     false,
+     Cache::Unchanged},
+};
+
+TEST_F(UpdatePipeline, LeavesTheDiskAsEachFailureRowSays) {
+    for (const FailureRow& row : failure_rows) {
+        SCOPED_TRACE(row.name);
+        start_row(row.before);
+        const std::optional<std::string> cache_before = testing::read_file(cache);
+        std::vector<std::string> failing = row.failing;
+        if (failing == std::vector<std::string>{"tamper"}) {
+            Bytes package = new_files.package;
+            package[package.size() / 2] ^= 1;
+            tree.replace(artifact_path(new_version, archive), package);
+            failing.clear();
+        }
+
+        const UpdateResult result = run(row.form, failing);
+
+        const std::vector<std::wstring> kept = run_folders();
+        if (!row.stage) {
+            EXPECT_TRUE(result.ok());
+        } else if (result.ok()) {
+            ADD_FAILURE() << "the run succeeded";
+        } else if (row.form == wizard) {
+            EXPECT_EQ(std::get<std::string_view>(result.error()), user_message(*row.stage));
+        } else {
+            const Error& error = std::get<Error>(result.error());
+            EXPECT_EQ(error.stage(), *row.stage) << error.display();
+            std::string detail = row.detail;
+            if (const std::size_t at = detail.find("{T}"); at != std::string::npos)
+                detail.replace(at, 3, kept.empty() ? "" : *from_wide(kept.front()));
+            if (!row.detail.empty()) {
+                EXPECT_EQ(error.detail(), detail);
+            }
+        }
+        EXPECT_EQ(installed_launcher(), row.launcher);
+        ASSERT_EQ(kept.size(), row.run_folder_kept ? 1u : 0u);
+        if (row.run_folder_kept && row.before == Before::OldRelease) {
+            EXPECT_EQ(testing::read_file(join_path(kept.front(), layout::previous_launcher_name)),
+                      text(old_launcher));
+        }
+        if (row.cache == Cache::Unchanged) {
+            EXPECT_EQ(testing::read_file(cache), cache_before);
+        } else {
+            IoResult<ReleaseFiles> written = read_verified_cache(cache);
+            ASSERT_TRUE(written);
+            EXPECT_EQ(written->package, new_files.package);
+        }
+        EXPECT_TRUE(acquire_lock(launcher_folder, layout::launcher_lock_name, installation));
+    }
+}
+
+struct EventRow {
+    const char* name;
+    Before before;
+    PipelineForm form;
+    const char* new_mode;  // how the new release's launcher behaves
+    std::vector<std::string> failing;
+    std::vector<K> events;
+    std::optional<Stage> stage;
+};
+
+const std::vector<K> check = {K::CheckingForUpdate, K::UpdateCheckDone};
+const std::vector<K> download = {K::DownloadStarted, K::DownloadProgress, K::DownloadFinished,
+                                 K::Verifying, K::Verified};
+const std::vector<K> install_events = {K::Installing, K::Installed, K::StartingLauncher};
+
+std::vector<K> joined(std::initializer_list<std::vector<K>> parts) {
+    std::vector<K> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+const EventRow event_rows[] = {
+    {"first install",
+     Before::Nothing,
+     console,
+     "",
+     {},
+     joined({check, download, install_events}),
+     std::nullopt},
+    {"first install",
+     Before::Nothing,
+     wizard,
+     "",
+     {},
+     joined({check, download, install_events}),
+     std::nullopt},
+    {"up to date",
+     Before::NewRelease,
+     console,
+     "",
+     {},
+     joined({check, {K::StartingLauncher}}),
+     std::nullopt},
+    {"up to date",
+     Before::NewRelease,
+     wizard,
+     "",
+     {},
+     joined({check, {K::StartingLauncher}}),
+     std::nullopt},
+    {"new release",
+     Before::OldRelease,
+     console,
+     "",
+     {},
+     joined({check, download, install_events}),
+     std::nullopt},
+    {"new release",
+     Before::OldRelease,
+     wizard,
+     "",
+     {},
+     joined({check, download, install_events}),
+     std::nullopt},
+    {"same as installed",
+     Before::NewWithoutCache,
+     console,
+     "",
+     {},
+     joined({check, download, {K::StartingLauncher}}),
+     std::nullopt},
+    {"same as installed",
+     Before::NewWithoutCache,
+     wizard,
+     "",
+     {},
+     joined({check, download, {K::StartingLauncher}}),
+     std::nullopt},
+    {"cache not saved",
+     Before::OldRelease,
+     console,
+     "",
+     {"write cache"},
+     joined({check, download, install_events, {K::CacheSaveFailed}}),
+     std::nullopt},
+    {"failed start, recovered",
+     Before::OldRelease,
+     console,
+     "exit-on-start",
+     {},
+     joined({check, download, install_events, {K::RestoringPrevious, K::PreviousRestored}}),
+     Stage::Launch},
+    {"failed start, recovered",
+     Before::OldRelease,
+     wizard,
+     "exit-on-start",
+     {},
+     joined({check, download, install_events}),
+     std::nullopt},
+    {"failed recovery",
+     Before::OldRelease,
+     console,
+     "exit-on-start",
+     {"restore"},
+     joined({check, download, install_events, {K::RestoringPrevious}}),
+     installation},
+    {"failed recovery",
+     Before::OldRelease,
+     wizard,
+     "exit-on-start",
+     {"restore"},
+     joined({check, download, install_events}),
+     std::nullopt},
+};
+
+TEST_F(UpdatePipeline, ReportsTheEventsOfEachPathInBothForms) {
+    for (const EventRow& row : event_rows) {
+        SCOPED_TRACE(std::string(row.name) + (row.form == wizard ? " (wizard)" : " (console)"));
+        start_row(row.before, row.new_mode);
+
+        const UpdateResult result = run(row.form, row.failing);
+
+        EXPECT_EQ(reporter.kinds(), row.events);
+        EXPECT_EQ(result.ok(), !row.stage);
+        if (row.stage && !result.ok()) {
+            EXPECT_EQ(std::get<Error>(result.error()).stage(), *row.stage);
+        }
+        if (row.form == wizard && !row.stage) {
+            EXPECT_TRUE(testing::exists(join_path(desktop, layout::shortcut_name)));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vantrel
