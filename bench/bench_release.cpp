@@ -4,9 +4,13 @@
 
 #include <array>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "lib/digest.hpp"
 #include "lib/internal_fault.hpp"
+#include "lib/release_limits.hpp"
 #include "vantrel-release/launcher_archive.hpp"
 #include "vantrel-release/minisign_keys.hpp"
 #include "vantrel-release/release_builder.hpp"
@@ -20,6 +24,8 @@ constexpr std::array<std::uint8_t, 6> pe_signature_x86_64 = {'P', 'E', 0, 0, 0x6
 constexpr std::size_t first_guess_room = 65536;
 // Slack for the framing differing a little between the two packings.
 constexpr std::size_t framing_slack = 512;
+// Where the largest launcher's low-entropy bytes begin: past its header.
+constexpr std::size_t low_entropy_start = 4096;
 constexpr std::string_view bench_version = "1.0.0";
 constexpr std::int64_t bench_timestamp = 1765267200;
 
@@ -54,9 +60,9 @@ Bytes launcher_for_package(std::size_t package_size) {
     return grown;
 }
 
-BenchRelease make_bench_release(std::size_t package_size) {
-    const release_tool::SecretKey secret = release_tool::generate_secret_key();
-    Bytes launcher = launcher_for_package(package_size);
+namespace {
+
+BenchRelease release_of(const release_tool::SecretKey& secret, Bytes launcher) {
     auto release = release_tool::build_release(secret, bench_version, launcher, bench_timestamp);
     if (!release)
         internal_fault(release.error().message);
@@ -66,6 +72,29 @@ BenchRelease make_bench_release(std::size_t package_size) {
         internal_fault("bench release refused before the bench");
     return {std::move(manifest).value(), std::move(release->files), std::move(key).value(),
             std::move(launcher)};
+}
+
+}  // namespace
+
+BenchRelease make_bench_release(std::size_t package_size) {
+    return release_of(release_tool::generate_secret_key(), launcher_for_package(package_size));
+}
+
+BenchRelease make_largest_built_in_key_release() {
+    std::ifstream file(std::string(VANTREL_SOURCE_DIR) + "/tests/keys/release-test.key",
+                       std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    auto secret = release_tool::read_secret_key(Bytes(text.begin(), text.end()), [] {
+        return release_tool::Outcome<std::string>(release_tool::Failure{"encrypted test key"});
+    });
+    if (!secret)
+        internal_fault("the test release key: " + secret.error().message);
+    Bytes launcher = random_launcher(launcher_size_limit);
+    for (std::size_t i = low_entropy_start; i < launcher.size(); ++i)
+        launcher[i] &= 7;
+    if (package_size_of(launcher) > package_size_limit)
+        internal_fault("largest bench package above the package limit");
+    return release_of(*secret, std::move(launcher));
 }
 
 }  // namespace vantrel::bench

@@ -1,18 +1,22 @@
 // The setup's verify path on releases of random launchers: the full check with
-// extraction at three package sizes, and the up-to-date decision from a cache.
+// extraction at three package sizes, the up-to-date decision from a cache, and the
+// whole update of a current launcher at the largest sizes.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <variant>
 
 #include "bench/bench_release.hpp"
+#include "bench/update_bench_steps.hpp"
 #include "lib/byte_sink.hpp"
 #include "lib/byte_source.hpp"
 #include "lib/digest.hpp"
 #include "lib/launcher_package.hpp"
 #include "lib/release_verification.hpp"
+#include "lib/update_pipeline.hpp"
 #include "lib/verified_cache.hpp"
 
 namespace vantrel::bench {
@@ -112,6 +116,30 @@ void up_to_date_decision(benchmark::State& state) {
     count_package(state, release);
 }
 BENCHMARK(up_to_date_decision)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(steady_seconds)
+    ->UseRealTime();
+
+// The whole update of a run whose launcher is current, at the largest sizes the setup
+// accepts (32 MiB package, 64 MiB launcher): manifest parse, key, cache decode, full
+// verification with extraction and the comparison, through update_launcher itself.
+void update_launcher_up_to_date(benchmark::State& state) {
+    static const BenchRelease release = make_largest_built_in_key_release();
+    UpToDateSteps steps(release);
+    class Silent final : public ProgressReporter {
+        void report(const ProgressEvent&) override {}
+    } reporter;
+    for (auto _ : state) {
+        const UpdateResult result = update_launcher(reporter, PipelineForm::Wizard, steps);
+        if (!result) {
+            state.SkipWithError(std::get<std::string_view>(result.error()).data());
+            break;
+        }
+    }
+    count_package(state, release);
+    state.counters["launcher_bytes"] = static_cast<double>(release.launcher.size());
+}
+BENCHMARK(update_launcher_up_to_date)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(steady_seconds)
     ->UseRealTime();

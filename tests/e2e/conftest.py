@@ -8,6 +8,7 @@ to the CA bundle that Wine reads, a booted Wine prefix and an Xvfb display, and 
     VANTREL_TEST_CA_DIR  the test CA and the localhost certificate (else made here; Wine then
                          does not trust it and the tests that need HTTPS under Wine skip)
     VANTREL_BUILD_DIR    the Windows build folder (default build/windows)
+    VANTREL_NATIVE_BUILD_DIR  the native build folder with vantrel-release (default build/native)
     VANTREL_WINDOWS_BUILD_FAILED  set when the Windows build failed: Vantrel.exe is stale
 """
 
@@ -79,15 +80,20 @@ def wine(wine_prefix, _display, session_scratch) -> Wine:
     return Wine(wine_prefix, _display.display if _display else None, session_scratch)
 
 
+def windows_build_file(relative: str) -> Path:
+    """A file of the Windows build; skips the test when the build failed or lacks it."""
+    if os.environ.get("VANTREL_WINDOWS_BUILD_FAILED"):
+        pytest.skip(f"the Windows build failed, so {relative} may be stale")
+    build = Path(os.environ.get("VANTREL_BUILD_DIR", REPO / "build" / "windows"))
+    file = build / relative
+    if not file.is_file():
+        pytest.skip(f"{file} is not built (cmake --preset windows && cmake --build --preset windows)")
+    return file
+
+
 @pytest.fixture(scope="session")
 def vantrel_exe() -> Path:
-    if os.environ.get("VANTREL_WINDOWS_BUILD_FAILED"):
-        pytest.skip("the Windows build failed, so build/windows/Vantrel.exe may be stale")
-    build = Path(os.environ.get("VANTREL_BUILD_DIR", REPO / "build" / "windows"))
-    exe = build / "Vantrel.exe"
-    if not exe.is_file():
-        pytest.skip(f"{exe} is not built (cmake --preset windows && cmake --build --preset windows)")
-    return exe
+    return windows_build_file("Vantrel.exe")
 
 
 @pytest.fixture

@@ -16,6 +16,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import windows_build_file
 from support import certificates
 from support.https_server import (
     MANIFEST_PATH,
@@ -27,7 +28,6 @@ from support.https_server import (
     trickle,
 )
 
-REPO = Path(__file__).resolve().parents[2]
 HOST = "localhost"
 MANIFEST_LIMIT = 16384
 PACKAGE_LIMIT = 33554432
@@ -53,13 +53,7 @@ class Outcome:
 
 @pytest.fixture(scope="session")
 def download_client() -> Path:
-    if os.environ.get("VANTREL_WINDOWS_BUILD_FAILED"):
-        pytest.skip("the Windows build failed, so download_client.exe may be stale")
-    build = Path(os.environ.get("VANTREL_BUILD_DIR", REPO / "build" / "windows"))
-    exe = build / "tests" / "programs" / "download_client.exe"
-    if not exe.is_file():
-        pytest.skip(f"{exe} is not built")
-    return exe
+    return windows_build_file("tests/programs/download_client.exe")
 
 
 @pytest.fixture

@@ -16,6 +16,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import windows_build_file
 from support.https_server import MANIFEST_PATH, release_file_path, status
 
 REPO = Path(__file__).resolve().parents[2]
@@ -52,13 +53,7 @@ INSTALL = ["Installing", "Installed", "StartingLauncher"]
 
 @pytest.fixture(scope="session")
 def programs() -> Path:
-    if os.environ.get("VANTREL_WINDOWS_BUILD_FAILED"):
-        pytest.skip("the Windows build failed, so the test programs may be stale")
-    build = Path(os.environ.get("VANTREL_BUILD_DIR", REPO / "build" / "windows"))
-    folder = build / "tests" / "programs"
-    if not (folder / "update_client.exe").is_file():
-        pytest.skip(f"{folder / 'update_client.exe'} is not built")
-    return folder
+    return windows_build_file("tests/programs/update_client.exe").parent
 
 
 @pytest.fixture(scope="session")
