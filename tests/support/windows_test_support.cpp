@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace vantrel::testing {
@@ -20,6 +22,22 @@ std::wstring windows_path_of_build_file(std::string_view relative) {
 
 std::wstring test_program_path(std::string_view name) {
     return windows_path_of_build_file("tests/programs/" + std::string(name) + ".exe");
+}
+
+void write_file(const std::wstring& path, std::string_view content) {
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out.write(content.data(), std::streamsize(content.size()));
+}
+
+std::optional<std::string> read_file(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 ScratchFolder::ScratchFolder() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@ std::wstring windows_path_of_build_file(std::string_view relative);
 
 // A test program built from tests/programs, by target name.
 std::wstring test_program_path(std::string_view name);
+
+void write_file(const std::wstring& path, std::string_view content);
+std::optional<std::string> read_file(const std::wstring& path);
+bool exists(const std::wstring& path);
 
 // A fresh folder under the temporary folder, removed with its content at the end.
 class ScratchFolder {

@@ -37,11 +37,6 @@ std::wstring launcher_executable_path(const std::wstring& product) {
     return join_path(launcher_folder_of(product), to_wide(launcher_file_name));
 }
 
-bool is_existing_file(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The folder and any missing parents.
 IoStatus create_folder_tree(const std::wstring& folder) {
     if (CreateDirectoryW(folder.c_str(), nullptr))

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <vector>
 
@@ -200,22 +198,6 @@ std::optional<std::string> make_file_link(const std::wstring& target, const std:
                ? "Wine's CreateSymbolicLinkW makes no link, and Wine shows unix links to files "
                  "as plain files"
                : "this system cannot make a symbolic link (developer mode or privilege needed)";
-}
-
-void write_file(const std::wstring& path, std::string_view content) {
-    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
-    out.write(content.data(), std::streamsize(content.size()));
-}
-
-std::optional<std::string> read_file(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::vector<std::wstring> folder_entries(const std::wstring& folder) {

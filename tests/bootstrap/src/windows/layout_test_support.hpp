@@ -66,10 +66,6 @@ std::optional<std::string> make_junction(const std::wstring& target, const std::
 // target. Nothing on success, otherwise why it could not.
 std::optional<std::string> make_file_link(const std::wstring& target, const std::wstring& link);
 
-void write_file(const std::wstring& path, std::string_view content);
-std::optional<std::string> read_file(const std::wstring& path);
-bool exists(const std::wstring& path);
-
 // File names in folder (no "." and ".."), sorted.
 std::vector<std::wstring> folder_entries(const std::wstring& folder);
 
