@@ -5,22 +5,24 @@
 #include "lib/build_settings.hpp"
 #include "lib/product.hpp"
 #include "lib/public_key.hpp"
+#include "lib/role_options.hpp"
 #include "lib/standard_streams.hpp"
+#include "lib/utf.hpp"
 
 namespace vantrel {
 namespace {
 
 struct Option {
-    std::u16string_view text;
+    std::string_view text;
     Role role;
 };
 
 constexpr std::array<Option, 5> options{{
-    {u"--repair", Role::Wizard},
-    {u"--version", Role::Version},
-    {u"--console", Role::Console},
-    {u"--uninstall", Role::UninstallRequest},
-    {u"--uninstall-worker", Role::UninstallWorker},
+    {repair_option, Role::Wizard},
+    {version_option, Role::Version},
+    {console_option, Role::Console},
+    {uninstall_option, Role::UninstallRequest},
+    {uninstall_worker_option, Role::UninstallWorker},
 }};
 
 int run_version() {
@@ -39,7 +41,7 @@ Role select_role(std::span<const std::u16string> arguments) {
     if (arguments.size() > 1)
         return Role::Usage;
     for (const Option& option : options) {
-        if (arguments[0] == option.text)
+        if (arguments[0] == utf8_to_utf16(option.text))
             return option.role;
     }
     return Role::Usage;

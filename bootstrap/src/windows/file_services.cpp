@@ -201,6 +201,11 @@ IoStatus restore_from_backup(const std::wstring& dest, const std::wstring& backu
     return {};
 }
 
+bool is_existing_file(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 IoStatus delete_own_file(const std::wstring& path) {
     if (DeleteFileW(path.c_str()))
         return {};

@@ -45,6 +45,9 @@ IoStatus move_replacing(const std::wstring& from, const std::wstring& to);
 IoStatus restore_from_backup(const std::wstring& dest, const std::wstring& backup,
                              bool backup_exists);
 
+// A file, not a folder; a path whose attributes cannot be read counts as missing.
+bool is_existing_file(const std::wstring& path);
+
 // Deletes a file the setup made itself, clearing a read-only attribute first (a
 // backup copy may carry one).
 IoStatus delete_own_file(const std::wstring& path);

@@ -37,11 +37,6 @@ std::wstring launcher_executable_path(const std::wstring& product) {
     return join_path(launcher_folder_of(product), to_wide(launcher_file_name));
 }
 
-bool is_existing_file(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Points the folder's "Orvanis Launcher.lnk" at target unless it already matches:
 // the link is saved to a temporary file in the folder and only a finished one is
 // moved over the shortcut. The temporary file is gone afterwards on every path.
