@@ -123,7 +123,8 @@ IoResult<ChildProcess> start_child(const ChildCommand& command) {
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(command.executable.c_str(), line.data(), nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                        folder ? folder->c_str() : nullptr, &startup.StartupInfo, &started)) {
+                        folder && !command.in_current_folder ? folder->c_str() : nullptr,
+                        &startup.StartupInfo, &started)) {
         return last_os_error();
     }
     CloseHandle(started.hThread);

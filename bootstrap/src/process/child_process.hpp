@@ -21,6 +21,8 @@ struct ChildCommand {
     HANDLE input = nullptr;
     HANDLE output = nullptr;
     HANDLE error = nullptr;
+    // The executable's own folder, or the setup's current folder.
+    bool in_current_folder = false;
 };
 
 // A started child process. Letting go of it closes the handle and leaves the
@@ -38,7 +40,8 @@ class ChildProcess {
 // The null device, open for reading and writing, to stand in for standard handles.
 IoResult<UniqueHandle> open_null_device();
 
-// CreateProcessW with CREATE_NO_WINDOW, in the folder of the executable.
+// CreateProcessW with CREATE_NO_WINDOW, in the folder of the executable unless the
+// command says otherwise.
 IoResult<ChildProcess> start_child(const ChildCommand& command);
 
 // The exit code once the child has ended, nothing while it runs (a wait of zero).

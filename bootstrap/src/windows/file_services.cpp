@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "windows/handle_streams.hpp"
 #include "windows/install_layout.hpp"
@@ -41,10 +42,12 @@ class FindHandle {
     HANDLE search_;
 };
 
-IoStatus copy_contents(HANDLE from, HANDLE to) {
+}  // namespace
+
+IoStatus copy_file_contents(HANDLE from, HANDLE to, std::size_t block_size) {
     HandleSource source(from);
     HandleSink sink(to);
-    std::array<std::uint8_t, read_chunk_size> chunk{};
+    std::vector<std::uint8_t> chunk(block_size);
     for (;;) {
         const auto count = source.read(chunk);
         if (!count)
@@ -55,6 +58,8 @@ IoStatus copy_contents(HANDLE from, HANDLE to) {
             return written;
     }
 }
+
+namespace {
 
 IoStatus set_attributes(HANDLE file, DWORD attributes) {
     FILE_BASIC_INFO information{};
@@ -83,7 +88,7 @@ IoStatus restore_copy(const std::wstring& dest, const std::wstring& backup) {
     if (!GetFileInformationByHandle(source.get(), &information))
         return last_os_error();
 
-    if (auto copied = copy_contents(source.get(), temp->handle()); !copied)
+    if (auto copied = copy_file_contents(source.get(), temp->handle(), read_chunk_size); !copied)
         return copied;
     if (auto set =
             set_attributes(temp->handle(), information.dwFileAttributes & settable_attributes);

@@ -24,6 +24,9 @@ IoResult<Bytes> read_limited(UniqueHandle file, std::size_t limit);
 // The same limit rule over any source, which stays open.
 IoResult<Bytes> read_limited(ByteSource& source, std::size_t limit);
 
+// Copies the rest of one open file into another, block by block.
+IoStatus copy_file_contents(HANDLE from, HANDLE to, std::size_t block_size);
+
 // The folder and any missing parents; an existing folder is fine.
 IoStatus create_folder_tree(const std::wstring& folder);
 

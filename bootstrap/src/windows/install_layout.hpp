@@ -30,6 +30,10 @@ inline constexpr std::wstring_view shortcut_name = L"Orvanis Launcher.lnk";  // 
 inline constexpr std::wstring_view older_shortcut_names[] = {L"Vantrel.lnk",
                                                              L"Orvane Launcher.lnk"};
 inline constexpr std::wstring_view temp_shortcut_prefix = L".orvane-shortcut-";
+// The bootstrap install's desktop shortcut in the making: prefix + recovery folder name
+// + the shortcut suffix, in the Desktop.
+inline constexpr std::wstring_view temp_desktop_shortcut_prefix = L".Vantrel-";
+inline constexpr std::wstring_view temp_desktop_shortcut_fallback = L"setup";
 inline constexpr std::wstring_view temp_shortcut_suffix = L".lnk";
 inline constexpr std::wstring_view uninstall_folder_prefix = L"orvane-uninstall-";  // in %TEMP%
 inline constexpr std::wstring_view uninstall_copy_name = L"OrvaneUninstall.exe";

@@ -34,6 +34,8 @@ const release_tool::SecretKey& test_release_key() {
     return key;
 }
 
+}  // namespace
+
 IoError injected() {
     return IoError::raised(std::string(injected_failure));
 }
@@ -41,8 +43,6 @@ IoError injected() {
 Error injected(Stage stage) {
     return Error::from_text(stage, injected_failure);
 }
-
-}  // namespace
 
 Bytes fixture_launcher_release(std::string_view version, std::string_view mode) {
     std::optional<std::string> image = read_file(test_program_path("fixture_launcher"));

@@ -82,6 +82,9 @@ class ScriptedSteps final : public UpdateSteps {
 };
 
 inline constexpr std::string_view injected_failure = "injected failure";
+// A failure of a plain file step, or of a step with its own stage, made by a test.
+IoError injected();
+Error injected(Stage stage);
 
 // The kinds reported, with each run of DownloadProgress events as one.
 class RecordingReporter final : public ProgressReporter {

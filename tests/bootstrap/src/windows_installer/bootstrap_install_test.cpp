@@ -1,0 +1,223 @@
+// The bootstrap install or repair on a real disk and registry under Wine: every
+// outcome of the transaction, with what it leaves of the installed bootstrap B, the
+// desktop shortcut DS, the recovery folder R, the temporary shortcut TS and the Apps
+// entry. The programs are copies of the fixture launcher, which a start with
+// "--console" ends at once.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bootstrap_test_support.hpp"
+#include "lib/bootstrap_install.hpp"
+#include "support/windows_test_support.hpp"
+#include "update_test_support.hpp"
+#include "windows/file_services.hpp"
+#include "windows/install_layout.hpp"
+#include "windows/setup_locks.hpp"
+#include "windows/shortcuts.hpp"
+#include "windows/wide_text.hpp"
+#include "windows_installer/apps_entry.hpp"
+
+namespace vantrel {
+namespace {
+
+enum class Before { Nothing, OldInstall };
+enum class Program { New, Installed, SameContent };
+enum class Bootstrap { None, Old, New };
+
+constexpr BootstrapOptions console{true, true};
+constexpr BootstrapOptions wizard{false, false};
+
+struct Row {
+    const char* name;
+    Before before;
+    Program program;
+    BootstrapOptions options;
+    std::vector<std::string> failing;
+    std::optional<bool> restarted;  // nothing: the run fails with a Bootstrap error
+    std::string detail;             // "{R}" stands for the kept recovery folder's path
+    Bootstrap bootstrap;
+    bool recovery_kept;
+    bool registered;
+};
+
+void delete_apps_entry() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, to_wide(apps_entry_key_path).c_str());
+}
+
+bool apps_entry_exists() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, to_wide(apps_entry_key_path).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+// Registration only accepts the user's own product folder, so the rows install there;
+// the Desktop and the Start menu are scratch folders.
+class BootstrapInstall : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        product = product_folder().value();
+        if (testing::exists(product) || apps_entry_exists()) {
+            GTEST_SKIP() << "this user already has a product folder or an Apps entry, which the "
+                            "test would replace";
+        }
+        owns_product = true;
+    }
+
+    void TearDown() override {
+        if (!owns_product)
+            return;
+        delete_apps_entry();
+        static_cast<void>(remove_folder_tree(product));
+    }
+
+    void start_row(const Row& row) {
+        TearDown();
+        scratch = std::make_unique<testing::ScratchFolder>();
+        folders = {product, scratch->file(L"Desktop"), scratch->file(L"Programs")};
+        bootstrap = join_path(folders.product, layout::bootstrap_file_name);
+        CreateDirectoryW(scratch->file(L"Downloads").c_str(), nullptr);
+        const std::wstring old_program = scratch->file(L"Downloads\\OldSetup.exe");
+        testing::write_file(old_program, old_bytes);
+        if (row.before == Before::OldInstall) {
+            WindowsBootstrapSteps steps(BootstrapPlaces{old_program, folders});
+            ASSERT_TRUE(install_or_repair_bootstrap(wizard, steps));
+            ASSERT_TRUE(apps_entry_exists());
+        }
+        switch (row.program) {
+            case Program::New:
+                program = scratch->file(L"Downloads\\NewSetup.exe");
+                testing::write_file(program, new_bytes);
+                break;
+            case Program::Installed:
+                program = bootstrap;
+                break;
+            case Program::SameContent:
+                program = old_program;
+                break;
+        }
+    }
+
+    Result<bool> run(const Row& row) {
+        WindowsBootstrapSteps real(BootstrapPlaces{program, folders});
+        testing::ScriptedBootstrapSteps steps(real);
+        steps.fail(row.failing);
+        return install_or_repair_bootstrap(row.options, steps);
+    }
+
+    Bootstrap installed() const {
+        const std::optional<std::string> content = testing::read_file(bootstrap);
+        if (!content)
+            return Bootstrap::None;
+        EXPECT_TRUE(*content == old_bytes || *content == new_bytes);
+        return *content == new_bytes ? Bootstrap::New : Bootstrap::Old;
+    }
+
+    std::vector<std::wstring> entries_starting(const std::wstring& folder,
+                                               std::wstring_view prefix) const {
+        std::vector<std::wstring> found;
+        for (const std::wstring& name : testing::folder_entries(folder)) {
+            if (name.starts_with(prefix))
+                found.push_back(join_path(folder, name));
+        }
+        return found;
+    }
+
+    const std::string fixture = *testing::read_file(testing::test_program_path("fixture_launcher"));
+    const std::string old_bytes = fixture + "old setup";
+    const std::string new_bytes = fixture + "new setup";
+    std::wstring product;
+    bool owns_product = false;
+    std::unique_ptr<testing::ScratchFolder> scratch;
+    ShortcutFolders folders;
+    std::wstring bootstrap;
+    std::wstring program;
+};
+
+const std::string injected(testing::injected_failure);
+const std::string rolled_back_prefix = "Bootstrap failed: " + injected;
+constexpr auto old_install = Before::OldInstall;
+
+// clang-format off
+const Row rows[] = {
+    // name                        before           program               options  failing                              restarted     detail                                                                                                      B                   R kept  registered
+    {"first install, console",     Before::Nothing, Program::New,         console, {},                                  true,         "",                                                                                                         Bootstrap::New,     false,  false},
+    {"first install, wizard",      Before::Nothing, Program::New,         wizard,  {},                                  false,        "",                                                                                                         Bootstrap::New,     false,  true},
+    {"the installed copy",         old_install,     Program::Installed,   console, {},                                  false,        "",                                                                                                         Bootstrap::Old,     false,  true},
+    {"same content, console",      old_install,     Program::SameContent, console, {},                                  true,         "",                                                                                                         Bootstrap::Old,     false,  true},
+    {"same content, wizard",       old_install,     Program::SameContent, wizard,  {},                                  false,        "",                                                                                                         Bootstrap::Old,     false,  true},
+    {"a new copy, console",        old_install,     Program::New,         console, {},                                  true,         "",                                                                                                         Bootstrap::New,     false,  true},
+    {"lock",                       old_install,     Program::New,         console, {"lock"},                            std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"claim",                      old_install,     Program::New,         console, {"claim"},                           std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"copy",                       old_install,     Program::New,         console, {"copy"},                            std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"bootstrap backup",           old_install,     Program::New,         console, {"back up bootstrap"},               std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"shortcut write",             old_install,     Program::New,         console, {"shortcut write"},                  std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"shortcut backup",            old_install,     Program::New,         console, {"back up shortcut"},                std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"bootstrap move",             old_install,     Program::New,         console, {"move bootstrap"},                  std::nullopt, "Close Vantrel and retry. " + injected,                                                                     Bootstrap::Old,     false,  true},
+    {"shortcut move",              old_install,     Program::New,         console, {"move shortcut"},                   std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"shortcut move, no rollback", old_install,     Program::New,         console, {"move shortcut", "restore bootstrap"}, std::nullopt, rolled_back_prefix + " Bootstrap rollback failed: " + injected + ". Recovery files are in {R}",          Bootstrap::New,     true,   true},
+    {"start",                      old_install,     Program::New,         console, {"start"},                           std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"start, first install",       Before::Nothing, Program::New,         console, {"start"},                           std::nullopt, injected,                                                                                                   Bootstrap::None,    false,  false},
+    {"start, lock not taken back", old_install,     Program::New,         console, {"start", "lock again"},             std::nullopt, rolled_back_prefix + " Recovery could not acquire the installation lock: " + rolled_back_prefix + ". Recovery files are in {R}", Bootstrap::New, true, true},
+    {"start, newer setup ran",     old_install,     Program::New,         console, {"start", "claim taken"},            std::nullopt, rolled_back_prefix + " A newer setup has run; its installation was preserved.",                              Bootstrap::New,     false,  true},
+    {"start, no rollback",         old_install,     Program::New,         console, {"start", "restore bootstrap"},      std::nullopt, rolled_back_prefix + " Repair rollback failed: " + injected + ". Recovery files are in {R}",                 Bootstrap::New,     true,   true},
+    {"registration",               old_install,     Program::New,         wizard,  {"register"},                        std::nullopt, injected,                                                                                                   Bootstrap::New,     false,  true},
+};
+// clang-format on
+
+TEST_F(BootstrapInstall, LeavesFilesAndEntryAsEachOutcomeSays) {
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        start_row(row);
+        if (HasFatalFailure())
+            return;
+
+        const Result<bool> result = run(row);
+
+        const std::vector<std::wstring> kept =
+            entries_starting(folders.product, layout::bootstrap_setup_prefix);
+        if (row.restarted) {
+            ASSERT_TRUE(result) << result.error().display();
+            EXPECT_EQ(*result, *row.restarted);
+        } else {
+            ASSERT_FALSE(result);
+            EXPECT_EQ(result.error().stage(), Stage::Bootstrap);
+            std::string detail = row.detail;
+            if (const std::size_t at = detail.find("{R}"); at != std::string::npos)
+                detail.replace(at, 3, kept.empty() ? "" : *from_wide(kept.front()));
+            EXPECT_EQ(result.error().detail(), detail);
+        }
+        EXPECT_EQ(installed(), row.bootstrap);
+        const std::wstring shortcut = join_path(folders.desktop, layout::shortcut_name);
+        if (row.bootstrap == Bootstrap::None) {
+            EXPECT_FALSE(testing::exists(shortcut));
+        } else {
+            EXPECT_EQ(shortcut_matches(bootstrap, shortcut).value(), true);
+        }
+        ASSERT_EQ(kept.size(), row.recovery_kept ? 1u : 0u);
+        if (row.recovery_kept) {
+            // The staged copy has become B; R keeps the backups of B and DS.
+            const std::wstring& folder = kept.front();
+            EXPECT_TRUE(testing::read_file(join_path(folder, layout::previous_bootstrap_name)) ==
+                        old_bytes);
+            EXPECT_TRUE(
+                shortcut_matches(bootstrap, join_path(folder, layout::previous_shortcut_name))
+                    .value());
+        }
+        EXPECT_TRUE(
+            entries_starting(folders.desktop, layout::temp_desktop_shortcut_prefix).empty());
+        EXPECT_EQ(apps_entry_exists(), row.registered);
+        EXPECT_TRUE(acquire_lock(folders.product, layout::bootstrap_lock_name, Stage::Bootstrap));
+    }
+}
+
+}  // namespace
+}  // namespace vantrel
