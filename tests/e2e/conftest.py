@@ -92,6 +92,15 @@ def windows_build_file(relative: str) -> Path:
 
 
 @pytest.fixture(scope="session")
+def release_tool() -> Path:
+    build = Path(os.environ.get("VANTREL_NATIVE_BUILD_DIR", REPO / "build" / "native"))
+    tool = build / "vantrel-release"
+    if not tool.is_file():
+        pytest.skip(f"{tool} is not built (the native preset builds it)")
+    return tool
+
+
+@pytest.fixture(scope="session")
 def vantrel_exe() -> Path:
     return windows_build_file("Vantrel.exe")
 

@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 from support.https_server import MANIFEST_PATH, status
-from test_update import programs, publish, release_tool  # noqa: F401 - fixtures
+from test_update import programs, publish  # noqa: F401 - fixtures
 
 APPS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvaneLauncher"
 BANNER = b"Orvanis Launcher Setup\nBy Orvanis\n\n"

@@ -8,7 +8,6 @@ is the fixture launcher with a trailer that names its version and behaviour.
 
 from __future__ import annotations
 
-import os
 import shutil
 import subprocess
 from dataclasses import dataclass
@@ -17,11 +16,9 @@ from pathlib import Path
 import pytest
 
 from conftest import windows_build_file
+from support import releases
 from support.https_server import MANIFEST_PATH
 
-REPO = Path(__file__).resolve().parents[2]
-KEY = REPO / "tests" / "keys" / "release-test.key"
-TRAILER = b"\nvantrel-fixture-release "
 PROBE_STOPPED = "Launcher version check timed out or returned too much output."
 
 
@@ -56,15 +53,6 @@ def programs() -> Path:
     return windows_build_file("tests/programs/update_client.exe").parent
 
 
-@pytest.fixture(scope="session")
-def release_tool() -> Path:
-    build = Path(os.environ.get("VANTREL_NATIVE_BUILD_DIR", REPO / "build" / "native"))
-    tool = build / "vantrel-release"
-    if not tool.is_file():
-        pytest.skip(f"{tool} is not built (the native preset builds it)")
-    return tool
-
-
 @pytest.fixture
 def layout(wine, vantrel_exe):
     """The user's launcher folder, emptied of everything the product put there before, next to
@@ -87,16 +75,8 @@ def publish(https_server, release_tool, programs, tmp_path):
     """publish(version, mode="") puts a release of the fixture launcher on the server."""
 
     def run(version: str, mode: str = "") -> bytes:
-        launcher = (programs / "fixture_launcher.exe").read_bytes() + TRAILER
-        launcher += f"{version} {mode}\n".encode()
-        file = tmp_path / f"launcher-{version}.exe"
-        file.write_bytes(launcher)
-        subprocess.run(
-            [release_tool, "publish", "--secret", KEY, "--version", version,
-             "--launcher", file, "--out", https_server.root, "--force"],
-            check=True, capture_output=True,
-        )  # fmt: skip
-        return launcher
+        return releases.publish_fixture(release_tool, programs / "fixture_launcher.exe",
+                                        https_server.root, version, mode, scratch=tmp_path)
 
     return run
 
