@@ -13,8 +13,8 @@
 
 #include "bootstrap_test_support.hpp"
 #include "lib/bootstrap_install.hpp"
+#include "scripted_failures.hpp"
 #include "support/windows_test_support.hpp"
-#include "update_test_support.hpp"
 #include "windows/file_services.hpp"
 #include "windows/install_layout.hpp"
 #include "windows/setup_locks.hpp"
@@ -76,7 +76,12 @@ class BootstrapInstall : public ::testing::Test {
         if (!owns_product)
             return;
         delete_apps_entry();
-        static_cast<void>(remove_folder_tree(product));
+        // A copy started by the previous row may still be running from the folder.
+        for (int attempt = 0; attempt < 250 && testing::exists(product); ++attempt) {
+            if (!remove_folder_tree(product))
+                Sleep(20);
+        }
+        ASSERT_FALSE(testing::exists(product));
     }
 
     void start_row(const Row& row) {
@@ -89,7 +94,8 @@ class BootstrapInstall : public ::testing::Test {
         testing::write_file(old_program, old_bytes);
         if (row.before == Before::OldInstall) {
             WindowsBootstrapSteps steps(BootstrapPlaces{old_program, folders});
-            ASSERT_TRUE(install_or_repair_bootstrap(wizard, steps));
+            const Result<bool> installed = install_or_repair_bootstrap(wizard, steps);
+            ASSERT_TRUE(installed) << installed.error().display();
             ASSERT_TRUE(apps_entry_exists());
         }
         switch (row.program) {

@@ -1,7 +1,5 @@
 #include "update_test_support.hpp"
 
-#include <algorithm>
-
 #include "lib/internal_fault.hpp"
 #include "lib/manifest.hpp"
 #include "programs/fixture_launcher_modes.hpp"
@@ -36,14 +34,6 @@ const release_tool::SecretKey& test_release_key() {
 
 }  // namespace
 
-IoError injected() {
-    return IoError::raised(std::string(injected_failure));
-}
-
-Error injected(Stage stage) {
-    return Error::from_text(stage, injected_failure);
-}
-
 Bytes fixture_launcher_release(std::string_view version, std::string_view mode) {
     std::optional<std::string> image = read_file(test_program_path("fixture_launcher"));
     if (!image)
@@ -73,18 +63,10 @@ std::optional<Bytes> ReleaseTree::body(std::string_view path) const {
     return found->second;
 }
 
-bool ScriptedSteps::failing(std::string_view step) const {
-    return std::find(failing_.begin(), failing_.end(), step) != failing_.end();
-}
-
-Status ScriptedSteps::find_launcher_folder() {
-    return failing("find folder") ? injected(Stage::Installation) : real_.find_launcher_folder();
-}
-
 Result<Bytes> ScriptedSteps::download(std::string_view path, std::uint64_t limit,
                                       const DownloadProgressHook& progress) {
     const std::string_view name = path.substr(path.rfind('/') + 1);
-    if (failing(std::string(download_step_prefix) + std::string(name)))
+    if (failing("download " + std::string(name)))
         return injected(Stage::Network);
     std::optional<Bytes> body = tree_.body(path);
     if (!body || body->size() > limit)
@@ -92,86 +74,6 @@ Result<Bytes> ScriptedSteps::download(std::string_view path, std::uint64_t limit
     progress(0, body->size());
     progress(body->size(), body->size());
     return std::move(body).value();
-}
-
-Status ScriptedSteps::create_launcher_folder() {
-    return failing("create folder") ? injected(Stage::Installation)
-                                    : real_.create_launcher_folder();
-}
-
-Status ScriptedSteps::take_launcher_lock() {
-    return failing("lock") ? injected(Stage::Installation) : real_.take_launcher_lock();
-}
-
-IoResult<ReleaseFiles> ScriptedSteps::read_cache() {
-    if (failing("read cache"))
-        return injected();
-    return real_.read_cache();
-}
-
-IoStatus ScriptedSteps::write_cache(const ReleaseFiles& files) {
-    return failing("write cache") ? injected() : real_.write_cache(files);
-}
-
-IoResult<Bytes> ScriptedSteps::read_installed_launcher(std::size_t limit) {
-    if (failing("read launcher"))
-        return injected();
-    return real_.read_installed_launcher(limit);
-}
-
-IoStatus ScriptedSteps::check_regular_file(LauncherCopy copy) {
-    const bool installed = copy == LauncherCopy::Installed;
-    return failing(installed ? "check installed" : "check staged") ? injected()
-                                                                   : real_.check_regular_file(copy);
-}
-
-Status ScriptedSteps::probe_launcher_version(LauncherCopy copy, std::string_view version) {
-    const bool installed = copy == LauncherCopy::Installed;
-    return failing(installed ? "probe installed" : "probe staged")
-               ? injected(Stage::Installation)
-               : real_.probe_launcher_version(copy, version);
-}
-
-Status ScriptedSteps::start_launcher() {
-    return failing("start") ? injected(Stage::Launch) : real_.start_launcher();
-}
-
-IoStatus ScriptedSteps::create_run_folder() {
-    return failing("create run folder") ? injected() : real_.create_run_folder();
-}
-
-IoStatus ScriptedSteps::write_staged_launcher(ByteView launcher) {
-    return failing("write staged") ? injected() : real_.write_staged_launcher(launcher);
-}
-
-IoStatus ScriptedSteps::flush_staged_launcher() {
-    return failing("flush staged") ? injected() : real_.flush_staged_launcher();
-}
-
-IoResult<bool> ScriptedSteps::installed_launcher_exists() {
-    if (failing("exists"))
-        return injected();
-    return real_.installed_launcher_exists();
-}
-
-IoStatus ScriptedSteps::back_up_installed_launcher() {
-    return failing("back up") ? injected() : real_.back_up_installed_launcher();
-}
-
-IoStatus ScriptedSteps::move_staged_launcher_into_place() {
-    return failing("move") ? injected() : real_.move_staged_launcher_into_place();
-}
-
-IoStatus ScriptedSteps::restore_backup() {
-    return failing("restore") ? injected() : real_.restore_backup();
-}
-
-IoStatus ScriptedSteps::delete_installed_launcher() {
-    return failing("restore") ? injected() : real_.delete_installed_launcher();
-}
-
-Status ScriptedSteps::refresh_shortcuts() {
-    return failing("shortcuts") ? injected(Stage::Installation) : real_.refresh_shortcuts();
 }
 
 void RecordingReporter::report(const ProgressEvent& event) {

@@ -10,6 +10,7 @@
 #include "lib/progress.hpp"
 #include "lib/release_files.hpp"
 #include "lib/update_steps.hpp"
+#include "scripted_failures.hpp"
 #include "windows_installer/windows_update_steps.hpp"
 
 namespace vantrel::testing {
@@ -36,55 +37,86 @@ class ReleaseTree {
     std::map<std::string, ReleaseFiles, std::less<>> releases_;
 };
 
-// Names of the steps that a test can make fail.
-inline constexpr std::string_view download_step_prefix = "download ";
+// The real steps on a real disk, but the download host is a ReleaseTree and any named
+// steps fail as the real ones would: "download <file name>" or a step's name below.
+class ScriptedSteps final : public UpdateSteps, public ScriptedFailures {
+    // Every step not named otherwise fails with this stage.
+    template <class Call>
+    auto on(std::string_view step, Call&& call) {
+        return unless_failing(step, Stage::Installation, std::forward<Call>(call));
+    }
 
-// The real steps on a real disk, but the download host is a ReleaseTree and any one
-// named step can be made to fail as the real one would (with its stage).
-class ScriptedSteps final : public UpdateSteps {
   public:
     ScriptedSteps(WindowsUpdateSteps& real, const ReleaseTree& tree) : real_(real), tree_(tree) {}
 
-    // "download <file name>" or a step's name as listed in the source.
-    void fail(std::vector<std::string> steps) { failing_ = std::move(steps); }
-
-    Status find_launcher_folder() override;
+    Status find_launcher_folder() override {
+        return on("find folder", [&] { return real_.find_launcher_folder(); });
+    }
     Result<Bytes> download(std::string_view path, std::uint64_t limit,
                            const DownloadProgressHook& progress) override;
-    Status create_launcher_folder() override;
-    Status take_launcher_lock() override;
+    Status create_launcher_folder() override {
+        return on("create folder", [&] { return real_.create_launcher_folder(); });
+    }
+    Status take_launcher_lock() override {
+        return on("lock", [&] { return real_.take_launcher_lock(); });
+    }
     void release_launcher_lock() override { real_.release_launcher_lock(); }
-    IoResult<ReleaseFiles> read_cache() override;
-    IoStatus write_cache(const ReleaseFiles& files) override;
-    IoResult<Bytes> read_installed_launcher(std::size_t limit) override;
-    IoStatus check_regular_file(LauncherCopy copy) override;
-    Status probe_launcher_version(LauncherCopy copy, std::string_view version) override;
-    Status start_launcher() override;
-    IoStatus create_run_folder() override;
+    IoResult<ReleaseFiles> read_cache() override {
+        return on("read cache", [&] { return real_.read_cache(); });
+    }
+    IoStatus write_cache(const ReleaseFiles& files) override {
+        return on("write cache", [&] { return real_.write_cache(files); });
+    }
+    IoResult<Bytes> read_installed_launcher(std::size_t limit) override {
+        return on("read launcher", [&] { return real_.read_installed_launcher(limit); });
+    }
+    IoStatus check_regular_file(LauncherCopy copy) override {
+        return on(copy == LauncherCopy::Installed ? "check installed" : "check staged",
+                  [&] { return real_.check_regular_file(copy); });
+    }
+    Status probe_launcher_version(LauncherCopy copy, std::string_view version) override {
+        return on(copy == LauncherCopy::Installed ? "probe installed" : "probe staged",
+                  [&] { return real_.probe_launcher_version(copy, version); });
+    }
+    Status start_launcher() override {
+        return unless_failing("start", Stage::Launch, [&] { return real_.start_launcher(); });
+    }
+    IoStatus create_run_folder() override {
+        return on("create run folder", [&] { return real_.create_run_folder(); });
+    }
     std::string run_folder_path() override { return real_.run_folder_path(); }
     void keep_run_folder() override { real_.keep_run_folder(); }
     void remove_run_folder() override { real_.remove_run_folder(); }
-    IoStatus write_staged_launcher(ByteView launcher) override;
-    IoStatus flush_staged_launcher() override;
-    IoResult<bool> installed_launcher_exists() override;
-    IoStatus back_up_installed_launcher() override;
-    IoStatus move_staged_launcher_into_place() override;
-    IoStatus restore_backup() override;
-    IoStatus delete_installed_launcher() override;
-    Status refresh_shortcuts() override;
+    IoStatus write_staged_launcher(ByteView launcher) override {
+        return on("write staged", [&] { return real_.write_staged_launcher(launcher); });
+    }
+    IoStatus flush_staged_launcher() override {
+        return on("flush staged", [&] { return real_.flush_staged_launcher(); });
+    }
+    IoResult<bool> installed_launcher_exists() override {
+        return on("exists", [&] { return real_.installed_launcher_exists(); });
+    }
+    IoStatus back_up_installed_launcher() override {
+        return on("back up", [&] { return real_.back_up_installed_launcher(); });
+    }
+    IoStatus move_staged_launcher_into_place() override {
+        return on("move", [&] { return real_.move_staged_launcher_into_place(); });
+    }
+    // Both ways of putting the previous state back.
+    IoStatus restore_backup() override {
+        return on("restore", [&] { return real_.restore_backup(); });
+    }
+    IoStatus delete_installed_launcher() override {
+        return on("restore", [&] { return real_.delete_installed_launcher(); });
+    }
+    Status refresh_shortcuts() override {
+        return on("shortcuts", [&] { return real_.refresh_shortcuts(); });
+    }
 
   private:
-    bool failing(std::string_view step) const;
-
     WindowsUpdateSteps& real_;
     const ReleaseTree& tree_;
-    std::vector<std::string> failing_;
 };
-
-inline constexpr std::string_view injected_failure = "injected failure";
-// A failure of a plain file step, or of a step with its own stage, made by a test.
-IoError injected();
-Error injected(Stage stage);
 
 // The kinds reported, with each run of DownloadProgress events as one.
 class RecordingReporter final : public ProgressReporter {
