@@ -193,7 +193,7 @@ Status refresh_launcher_shortcuts(const ShortcutFolders& folders, const ShellLin
     return {};
 }
 
-Status refresh_launcher_shortcuts() {
+Result<ShortcutFolders> user_shortcut_folders() {
     auto product = product_folder();
     if (!product)
         return std::move(product).error();
@@ -203,8 +203,14 @@ Status refresh_launcher_shortcuts() {
     auto programs = known_folder(FOLDERID_Programs, layout::programs_display_name);
     if (!programs)
         return std::move(programs).error();
-    return refresh_launcher_shortcuts(
-        ShortcutFolders{std::move(*product), std::move(*desktop), std::move(*programs)});
+    return ShortcutFolders{std::move(*product), std::move(*desktop), std::move(*programs)};
+}
+
+Status refresh_launcher_shortcuts() {
+    auto folders = user_shortcut_folders();
+    if (!folders)
+        return std::move(folders).error();
+    return refresh_launcher_shortcuts(*folders);
 }
 
 }  // namespace vantrel

@@ -71,6 +71,9 @@ struct ShortcutFolders {
 Status refresh_launcher_shortcuts(const ShortcutFolders& folders,
                                   const ShellLinkFactory& factory = create_shell_link);
 
+// The product folder and the user's own Desktop and Start menu.
+Result<ShortcutFolders> user_shortcut_folders();
+
 // The same for the product folder and the user's own Desktop and Start menu.
 Status refresh_launcher_shortcuts();
 

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <shlobj.h>
-
 #include <vector>
 
 #include "lib/install_names.hpp"
@@ -54,17 +52,10 @@ Status WindowsBootstrapSteps::find_paths() {
     if (given_) {
         places_ = *given_;
     } else {
-        auto product = product_folder();
-        if (!product)
-            return std::move(product).error();
-        auto desktop = known_folder(FOLDERID_Desktop, layout::desktop_display_name);
-        if (!desktop)
-            return std::move(desktop).error();
-        auto programs = known_folder(FOLDERID_Programs, layout::programs_display_name);
-        if (!programs)
-            return std::move(programs).error();
-        places_ = {current_module_path(),
-                   {std::move(*product), std::move(*desktop), std::move(*programs)}};
+        auto folders = user_shortcut_folders();
+        if (!folders)
+            return std::move(folders).error();
+        places_ = {current_module_path(), std::move(folders).value()};
     }
     bootstrap_ = join_path(places_.folders.product, layout::bootstrap_file_name);
     desktop_shortcut_ = join_path(places_.folders.desktop, layout::shortcut_name);

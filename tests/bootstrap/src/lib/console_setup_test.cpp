@@ -6,17 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "recording_stream.hpp"
+
 namespace vantrel {
 namespace {
 
-class RecordingStream final : public ConsoleStream {
-  public:
-    void write(std::string_view utf8) override { bytes += utf8; }
-    void flush() override { flushed = bytes.size(); }
-
-    std::string bytes;
-    std::size_t flushed = 0;
-};
+using testing::RecordingStream;
 
 // Standard input and the two steps of one run.
 class FakeRun final : public ConsoleInput, public ConsoleSetupSteps {
