@@ -3,7 +3,7 @@
 // (JSON for "state") on standard output:
 //
 //   find MS             wait up to MS milliseconds for the wizard's dialog
-//   state               the dialog's screen rectangle; text, visibility, enabled state,
+//   state               the dialog's client area on the screen; text, visibility, enabled state,
 //                       style and rectangle of every control; the check box, the
 //                       default button, the focus, the progress bar and the window
 //                       menu's Close item
@@ -109,10 +109,12 @@ std::string state() {
     if (!IsWindow(dialog))
         return "{\"gone\": true}";
     std::ostringstream out;
-    RECT frame{};
-    GetWindowRect(dialog, &frame);
-    out << "{\"gone\": false, \"title\": " << json_text(window_text(dialog)) << ", \"window\": ["
-        << frame.left << ", " << frame.top << ", " << frame.right << ", " << frame.bottom
+    // The client area on the screen: without a window manager Wine draws no frame.
+    RECT client{};
+    GetClientRect(dialog, &client);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    out << "{\"gone\": false, \"title\": " << json_text(window_text(dialog)) << ", \"client\": ["
+        << client.left << ", " << client.top << ", " << client.right << ", " << client.bottom
         << "], \"controls\": {";
     for (const int id : controls) {
         const HWND item = GetDlgItem(dialog, id);

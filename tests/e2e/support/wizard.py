@@ -104,8 +104,8 @@ class Wizard:
         return self.process.wait(timeout)
 
     def screenshot(self, xvfb, path: Path) -> Path:
-        """The dialog's rectangle of the screen as a PNG."""
-        left, top, right, bottom = self.state()["window"]
+        """The dialog's client area as a PNG (without a window manager there is no frame)."""
+        left, top, right, bottom = self.state()["client"]
         geometry = f"{right - left}x{bottom - top}+{left}+{top}"
         subprocess.run(
             ["import", "-display", xvfb.display, "-window", "root", "-crop", geometry, "+repage",
