@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from support.https_server import HttpsServer, release_file_path, trickle
+from support.https_server import release_file_path, trickle
 from support.wizard import (BACK, BODY, BS_DEFPUSHBUTTON, BS_TYPE_MASK, CANCEL, FAILED, FINISHED,
                             INSTALLING, LAUNCH_BOX, OK, PROGRESS, READY, SEPARATOR, STATUS,
                             TITLE, WELCOME, Wizard)
@@ -211,7 +211,7 @@ def test_an_installed_launcher_changes_the_wording_and_finish_starts_the_launche
 
 
 def test_a_stopped_server_fails_with_one_sentence_then_back_and_a_fresh_run(
-        wizard, publish, https_server, certificate_authority, shoot):  # noqa: F811
+        wizard, publish, https_server, shoot):  # noqa: F811
     publish("1.0.0")
     https_server.stop()
     w = wizard()

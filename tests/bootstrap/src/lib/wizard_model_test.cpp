@@ -77,20 +77,7 @@ TEST(WizardPagesTest, EachPageHasItsTitleButtonsAndControls) {
                 "This wizard will update or repair Orvanis Launcher on your computer.\r\n\r\n"));
 }
 
-TEST(WizardPagesTest, LayoutAndProgressModePerPage) {
-    const PageLayout header = page_layout(Ready);
-    EXPECT_EQ(header.title, (DialogRect{16, 11, 338, 19}));
-    EXPECT_EQ(header.body, (DialogRect{22, 77, 366, 60}));
-    EXPECT_EQ(header.status, (DialogRect{22, 151, 366, 31}));
-    for (const WizardPage page : {Installing, Failed})
-        EXPECT_EQ(page_layout(page).body, header.body);
-    EXPECT_EQ(page_layout(Welcome).title, (DialogRect{128, 18, 264, 44}));
-    EXPECT_EQ(page_layout(Welcome).body, (DialogRect{128, 74, 260, 119}));
-    EXPECT_EQ(page_layout(Finished).body, (DialogRect{128, 74, 260, 78}));
-    EXPECT_EQ(page_layout(Finished).status, (DialogRect{128, 194, 260, 34}));
-    for (const WizardPage page : {Welcome, Ready, Installing, Failed, Finished})
-        EXPECT_EQ(page_layout(page).launch_box, (DialogRect{128, 170, 260, 18}));
-
+TEST(WizardPagesTest, TheBarIsAMarqueeUntilAPercentageArrives) {
     EXPECT_EQ(progress_mode(Installing, std::nullopt), ProgressMode::Marquee);
     EXPECT_EQ(progress_mode(Installing, 0u), ProgressMode::Percentage);
     EXPECT_EQ(progress_mode(Finished, 100u), ProgressMode::Off);
