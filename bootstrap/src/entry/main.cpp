@@ -13,6 +13,7 @@
 #include "lib/standard_streams.hpp"
 #include "windows/module_path.hpp"
 #include "windows_installer/console_role.hpp"
+#include "windows_wizard/wizard_role.hpp"
 
 namespace {
 
@@ -25,7 +26,7 @@ int role_not_available() {
 }
 
 constexpr vantrel::RoleTable roles{
-    .wizard = role_not_available,
+    .wizard = vantrel::run_wizard_role,
     .console = vantrel::run_console_role,
     .uninstall_request = role_not_available,
     .uninstall_worker = role_not_available,
