@@ -17,7 +17,8 @@ from support.wizard import (BACK, BODY, BS_DEFPUSHBUTTON, BS_TYPE_MASK, CANCEL, 
                             INSTALLING, LAUNCH_BOX, OK, PROGRESS, READY, SEPARATOR, STATUS,
                             TITLE, WELCOME, Wizard)
 from test_console import clean  # noqa: F401 - fixture
-from test_update import TRAILER, archive_name, programs, publish, release_tool  # noqa: F401
+from support import releases
+from test_update import archive_name, programs, publish  # noqa: F401 - fixtures
 
 LAUNCHER = "vantrel-launcher.exe"
 INSTALL_BODY = ("This wizard will install Orvanis Launcher on your computer.\r\n\r\n"
@@ -176,8 +177,8 @@ def test_a_whole_install_from_the_welcome_page_to_finish(wizard, publish, https_
     assert w.processes(LAUNCHER) == 0
 
 
-def fixture_launcher(programs, mode: str = "") -> bytes:  # noqa: F811
-    return (programs / "fixture_launcher.exe").read_bytes() + TRAILER + f"9.9.9 {mode}\n".encode()
+def launcher_of_another_release(programs, mode: str = "") -> bytes:
+    return releases.fixture_launcher(programs / "fixture_launcher.exe", "9.9.9", mode)
 
 
 def install_to_the_finished_page(w: Wizard) -> None:
@@ -192,7 +193,7 @@ def test_an_installed_launcher_changes_the_wording_and_finish_starts_the_launche
         wizard, publish, programs, clean):  # noqa: F811
     publish("1.0.0")
     (clean / "bin").mkdir(parents=True)
-    (clean / "bin" / LAUNCHER).write_bytes(fixture_launcher(programs))
+    (clean / "bin" / LAUNCHER).write_bytes(launcher_of_another_release(programs))
     w = wizard(["--repair"])
     state = w.wait_page(WELCOME)
     assert state.text(BODY) == UPDATE_BODY
@@ -204,7 +205,7 @@ def test_an_installed_launcher_changes_the_wording_and_finish_starts_the_launche
     w.command(BACK)  # does nothing here
     assert w.state().page == FINISHED
     # One that keeps running, so that it can still be seen after the wizard has ended.
-    (clean / "bin" / LAUNCHER).write_bytes(fixture_launcher(programs, "hang"))
+    (clean / "bin" / LAUNCHER).write_bytes(launcher_of_another_release(programs, "hang"))
     w.click(OK)
     assert w.exit_code() == 0
     assert w.processes(LAUNCHER) == 1
@@ -268,7 +269,7 @@ def test_a_failed_launch_renames_finish_to_retry_and_a_later_launch_ends(
     check_page(state, FINISHED, ok_text="&Retry")
     assert w.process.poll() is None
 
-    (clean / "bin" / LAUNCHER).write_bytes(fixture_launcher(programs, "hang"))
+    (clean / "bin" / LAUNCHER).write_bytes(launcher_of_another_release(programs, "hang"))
     w.click(OK)
     assert w.exit_code() == 0
     assert w.processes(LAUNCHER) == 1
