@@ -13,6 +13,8 @@
 #include "lib/standard_streams.hpp"
 #include "windows/module_path.hpp"
 #include "windows_installer/console_role.hpp"
+#include "windows_installer/uninstall_request.hpp"
+#include "windows_installer/uninstall_worker.hpp"
 
 namespace {
 
@@ -27,8 +29,8 @@ int role_not_available() {
 constexpr vantrel::RoleTable roles{
     .wizard = role_not_available,
     .console = vantrel::run_console_role,
-    .uninstall_request = role_not_available,
-    .uninstall_worker = role_not_available,
+    .uninstall_request = vantrel::run_uninstall_request,
+    .uninstall_worker = vantrel::run_uninstall_worker,
 };
 
 std::vector<std::u16string> command_line_arguments() {

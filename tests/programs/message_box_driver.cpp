@@ -1,0 +1,190 @@
+// Answers a message box the way a user would, for the end-to-end tests of the
+// uninstall roles, which talk to the user only through message boxes.
+//
+//   message_box_driver answer <caption> <yes|no|ok|cancel> <seconds>
+//
+// Waits up to the given number of seconds for a top-level dialog (class "#32770")
+// with that caption, reads what it shows, presses the button (BM_CLICK on it) and
+// then waits, as long again, for the process that showed the box to end. Prints one
+// line of JSON (UTF-8):
+//
+//   {"text": "...", "buttons": [{"id": 6, "text": "&Yes", "default": false}, ...],
+//    "exit_code": 0}
+//
+// "default" is the button with the BS_DEFPUSHBUTTON style (Wine answers DM_GETDEFID
+// with IDOK whatever the default is); "exit_code" is null when the process did not
+// end in time. Exit code 0 when the box was answered and its process ended, 2 for
+// wrong usage, 4 when no such box appeared in time, 5 when it has no such button, 6
+// when its process did not end in time.
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+void say(const std::string& line) {
+    const std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), DWORD(text.size()), &written, nullptr);
+}
+
+std::string utf8(std::wstring_view text) {
+    if (text.empty())
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string out(std::size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), size, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::string json_string(std::wstring_view text) {
+    std::string out = "\"";
+    for (const char c : utf8(text)) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    wsprintfA(escaped, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+                    out += escaped;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::wstring window_text(HWND window) {
+    std::wstring text(4096, L'\0');
+    const int length = GetWindowTextW(window, text.data(), int(text.size()));
+    text.resize(std::size_t(length > 0 ? length : 0));
+    return text;
+}
+
+std::wstring class_name(HWND window) {
+    wchar_t name[256] = {};
+    const int length = GetClassNameW(window, name, 256);
+    return std::wstring(name, std::size_t(length > 0 ? length : 0));
+}
+
+struct Control {
+    int id;
+    std::wstring kind;
+    std::wstring text;
+    LONG_PTR style;
+};
+
+BOOL CALLBACK collect(HWND child, LPARAM context) {
+    auto& controls = *reinterpret_cast<std::vector<Control>*>(context);
+    controls.push_back({GetDlgCtrlID(child), class_name(child), window_text(child),
+                        GetWindowLongPtrW(child, GWL_STYLE)});
+    return TRUE;
+}
+
+bool ci_equal(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() && CompareStringOrdinal(a.data(), int(a.size()), b.data(),
+                                                        int(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+int button_id(std::wstring_view name) {
+    if (name == L"yes")
+        return IDYES;
+    if (name == L"no")
+        return IDNO;
+    if (name == L"ok")
+        return IDOK;
+    if (name == L"cancel")
+        return IDCANCEL;
+    return 0;
+}
+
+HWND wait_for_box(const wchar_t* caption, ULONGLONG deadline) {
+    for (;;) {
+        const HWND box = FindWindowW(L"#32770", caption);
+        if (box != nullptr && IsWindowVisible(box))
+            return box;
+        if (GetTickCount64() >= deadline)
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int button = argc == 5 ? button_id(argv[3]) : 0;
+    if (argc != 5 || std::wcscmp(argv[1], L"answer") != 0 || button == 0) {
+        say("usage: message_box_driver answer <caption> <yes|no|ok|cancel> <seconds>");
+        return 2;
+    }
+    const ULONGLONG timeout = ULONGLONG(std::wcstoul(argv[4], nullptr, 10)) * 1000;
+    const HWND box = wait_for_box(argv[2], GetTickCount64() + timeout);
+    if (box == nullptr) {
+        say("{\"error\": \"no message box\"}");
+        return 4;
+    }
+    // Give the box a moment to finish laying itself out before it is read.
+    Sleep(200);
+
+    std::vector<Control> controls;
+    EnumChildWindows(box, collect, reinterpret_cast<LPARAM>(&controls));
+    std::wstring text;
+    std::string buttons;
+    for (const Control& control : controls) {
+        if (ci_equal(control.kind, L"Button")) {
+            const bool is_default = (control.style & 0x0F) == BS_DEFPUSHBUTTON;
+            if (!buttons.empty())
+                buttons += ", ";
+            buttons += "{\"id\": " + std::to_string(control.id) +
+                       ", \"text\": " + json_string(control.text) +
+                       ", \"default\": " + (is_default ? "true" : "false") + "}";
+        } else if (ci_equal(control.kind, L"Static") && control.id == 0xFFFF) {
+            text = control.text;
+        }
+    }
+
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(box, &process_id);
+    const HANDLE process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+
+    const HWND target = GetDlgItem(box, button);
+    std::string report = "{\"text\": " + json_string(text) + ", \"buttons\": [" + buttons + "]";
+    if (target == nullptr) {
+        say(report + ", \"error\": \"no such button\"}");
+        if (process != nullptr)
+            CloseHandle(process);
+        return 5;
+    }
+    SendMessageW(target, BM_CLICK, 0, 0);
+
+    DWORD exit_code = STILL_ACTIVE;
+    const bool ended = process != nullptr &&
+                       WaitForSingleObject(process, DWORD(timeout)) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process, &exit_code);
+    if (process != nullptr)
+        CloseHandle(process);
+    say(report + ", \"exit_code\": " + (ended ? std::to_string(exit_code) : "null") + "}");
+    return ended ? 0 : 6;
+}
