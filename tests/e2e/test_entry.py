@@ -76,7 +76,7 @@ def test_exact_command_lines(wine, exe_in_folder_with_spaces):
         )
 
 
-@pytest.mark.parametrize("args", [["--uninstall"], ["--uninstall-worker"], ["--repair"], []])
+@pytest.mark.parametrize("args", [["--repair"], []])
 def test_roles_this_build_lacks_say_so_and_fail(vantrel, args):
     result = vantrel(args)
     assert (result.returncode, result.stdout, result.stderr) == (1, b"", NOT_AVAILABLE)

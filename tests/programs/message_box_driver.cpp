@@ -1,21 +1,22 @@
 // Answers a message box the way a user would, for the end-to-end tests of the
 // uninstall roles, which talk to the user only through message boxes.
 //
-//   message_box_driver answer <caption> <yes|no|ok|cancel> <seconds>
+//   message_box_driver answer <caption> <yes|no|ok|cancel> <seconds> [<text start>]
 //
 // Waits up to the given number of seconds for a top-level dialog (class "#32770")
-// with that caption, reads what it shows, presses the button (BM_CLICK on it) and
-// then waits, as long again, for the process that showed the box to end. Prints one
-// line of JSON (UTF-8):
+// with that caption (and, when given, a text that begins so), reads what it shows, presses the
+// button (BM_CLICK on it) and then waits, as long again, for the process that showed the box to
+// end. Prints one line of JSON (UTF-8):
 //
 //   {"text": "...", "buttons": [{"id": 6, "text": "&Yes", "default": false}, ...],
-//    "exit_code": 0}
+//    "exit_code": 0, "next_box": false}
 //
 // "default" is the button with the BS_DEFPUSHBUTTON style (Wine answers DM_GETDEFID
 // with IDOK whatever the default is); "exit_code" is null when the process did not
-// end in time. Exit code 0 when the box was answered and its process ended, 2 for
-// wrong usage, 4 when no such box appeared in time, 5 when it has no such button, 6
-// when its process did not end in time.
+// end in time. When the process shows another box instead of ending, "exit_code" is
+// null and "next_box" true. Exit code 0 when the box was answered and its process
+// ended or showed its next box, 2 for wrong usage, 4 when no such box appeared in
+// time, 5 when it has no such button, 6 when its process did neither in time.
 
 #include <windows.h>
 
@@ -119,11 +120,58 @@ int button_id(std::wstring_view name) {
     return 0;
 }
 
-HWND wait_for_box(const wchar_t* caption, ULONGLONG deadline) {
+// The text of a message box: its static control with the ID 0xFFFF.
+std::wstring box_text(HWND box) {
+    const HWND text = GetDlgItem(box, 0xFFFF);
+    return text != nullptr ? window_text(text) : std::wstring();
+}
+
+struct Search {
+    std::wstring caption;
+    std::wstring text_start;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK match(HWND window, LPARAM context) {
+    auto& search = *reinterpret_cast<Search*>(context);
+    if (class_name(window) == L"#32770" && IsWindowVisible(window) &&
+        window_text(window) == search.caption && box_text(window).starts_with(search.text_start)) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct Owner {
+    DWORD process_id;
+    bool found = false;
+};
+
+BOOL CALLBACK owned_box(HWND window, LPARAM context) {
+    auto& owner = *reinterpret_cast<Owner*>(context);
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    if (process_id == owner.process_id && class_name(window) == L"#32770" &&
+        IsWindowVisible(window)) {
+        owner.found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Whether the process shows a dialog.
+bool showing_a_box(DWORD process_id) {
+    Owner owner{process_id};
+    EnumWindows(owned_box, reinterpret_cast<LPARAM>(&owner));
+    return owner.found;
+}
+
+HWND wait_for_box(Search& search, ULONGLONG deadline) {
     for (;;) {
-        const HWND box = FindWindowW(L"#32770", caption);
-        if (box != nullptr && IsWindowVisible(box))
-            return box;
+        search.found = nullptr;
+        EnumWindows(match, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return search.found;
         if (GetTickCount64() >= deadline)
             return nullptr;
         Sleep(50);
@@ -133,13 +181,15 @@ HWND wait_for_box(const wchar_t* caption, ULONGLONG deadline) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const int button = argc == 5 ? button_id(argv[3]) : 0;
-    if (argc != 5 || std::wcscmp(argv[1], L"answer") != 0 || button == 0) {
-        say("usage: message_box_driver answer <caption> <yes|no|ok|cancel> <seconds>");
+    const int button = argc == 5 || argc == 6 ? button_id(argv[3]) : 0;
+    if (button == 0 || std::wcscmp(argv[1], L"answer") != 0) {
+        say("usage: message_box_driver answer <caption> <yes|no|ok|cancel> <seconds> "
+            "[<text start>]");
         return 2;
     }
     const ULONGLONG timeout = ULONGLONG(std::wcstoul(argv[4], nullptr, 10)) * 1000;
-    const HWND box = wait_for_box(argv[2], GetTickCount64() + timeout);
+    Search search{argv[2], argc == 6 ? argv[5] : L""};
+    const HWND box = wait_for_box(search, GetTickCount64() + timeout);
     if (box == nullptr) {
         say("{\"error\": \"no message box\"}");
         return 4;
@@ -179,12 +229,24 @@ int wmain(int argc, wchar_t** argv) {
     }
     SendMessageW(target, BM_CLICK, 0, 0);
 
+    // The process ends, or it shows its next box.
+    const ULONGLONG deadline = GetTickCount64() + timeout;
     DWORD exit_code = STILL_ACTIVE;
-    const bool ended = process != nullptr &&
-                       WaitForSingleObject(process, DWORD(timeout)) == WAIT_OBJECT_0 &&
-                       GetExitCodeProcess(process, &exit_code);
+    bool ended = false;
+    bool next_box = false;
+    while (process != nullptr && GetTickCount64() < deadline) {
+        if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) {
+            ended = GetExitCodeProcess(process, &exit_code);
+            break;
+        }
+        if (!IsWindow(box) && showing_a_box(process_id)) {
+            next_box = true;
+            break;
+        }
+    }
     if (process != nullptr)
         CloseHandle(process);
-    say(report + ", \"exit_code\": " + (ended ? std::to_string(exit_code) : "null") + "}");
-    return ended ? 0 : 6;
+    say(report + ", \"exit_code\": " + (ended ? std::to_string(exit_code) : "null") +
+        ", \"next_box\": " + (next_box ? "true" : "false") + "}");
+    return ended || next_box ? 0 : 6;
 }
