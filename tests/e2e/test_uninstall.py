@@ -1,9 +1,11 @@
 """`Vantrel.exe --uninstall` and `--uninstall-worker` under Wine, answered through their message
 boxes by tests/programs/message_box_driver.exe, as a user would answer them.
 
-Each test installs the product with the real `--console` run (bootstrap, shortcuts, Apps entry,
-the launcher from the HTTPS test server), adds the user's own files and shortcuts beside the
-product's, and then looks at exactly what an uninstall removed and what it kept.
+Each test starts from the product as the real `--console` run installs it (bootstrap, shortcuts,
+Apps entry, the launcher from the HTTPS test server), with the user's own files and shortcuts
+beside the product's, and then looks at exactly what an uninstall removed and what it kept. The
+first test of the session runs the install; the others start from a copy of what it left, which
+saves a console run per test.
 """
 
 from __future__ import annotations
@@ -274,7 +276,9 @@ def test_a_request_from_the_downloaded_setup_fails_after_the_confirmation(instal
     before, entry = snapshot(wine), apps_entry(wine)
     download = tmp_path / "Downloads" / "Vantrel.exe"  # the console fixture's download
     request = start(wine, download, "--uninstall")
-    assert_confirmation(answer("yes"))
+    confirmation = answer("yes")
+    assert_confirmation(confirmation)
+    assert confirmation.next_box  # the failure box, after the confirmation
     failure = answer("ok")
     assert request.wait(30) == 1
     assert_failure_box(failure, START_FAILED)
@@ -290,7 +294,9 @@ def test_with_nothing_installed_the_confirmation_still_comes_first(clean, leftov
     assert request.wait(30) == 0
 
     request = start(wine, vantrel_exe, "--uninstall")
-    assert_confirmation(answer("yes"))
+    confirmation = answer("yes")
+    assert_confirmation(confirmation)
+    assert confirmation.next_box  # the failure box, after the confirmation
     failure = answer("ok")
     assert request.wait(30) == 1
     assert_failure_box(failure, START_FAILED)
@@ -308,7 +314,9 @@ def test_an_entry_of_another_installation_stops_the_request(value, data, install
                      "/f"]).returncode == 0
     before, entry = snapshot(wine), apps_entry(wine)
     request = start(wine, installed.bootstrap, "--uninstall")
-    assert_confirmation(answer("yes"))
+    confirmation = answer("yes")
+    assert_confirmation(confirmation)
+    assert confirmation.next_box  # the failure box, after the confirmation
     failure = answer("ok")
     assert request.wait(30) == 1
     assert_failure_box(failure, START_FAILED)
