@@ -310,66 +310,77 @@ struct RequestRow {
     const char* name;
     int answer;
     From from;
-    std::function<void(Uninstall&)> prepare;  // changes before the run
-    bool real_start;                          // else the start is only recorded
+    void (*prepare)(Uninstall&);  // changes before the run
+    bool real_start;              // else the start is only recorded
     int exit_code;
     std::string detail;  // empty: no failure
 };
 
-const std::vector<RequestRow>& request_rows() {
-    static const std::vector<RequestRow> rows = {
-        {"no", IDNO, From::Bootstrap, nullptr, false, 0, ""},
-        {"no box could be shown", 0, From::Bootstrap, nullptr, false, 0, ""},
-        {"closed the box", IDCANCEL, From::Bootstrap, nullptr, false, 0, ""},
-        {"yes", IDYES, From::Bootstrap, nullptr, false, 0, ""},
-        {"yes, the worker really starts", IDYES, From::Bootstrap, nullptr, true, 0, ""},
-        {"the downloaded setup", IDYES, From::Download, nullptr, false, 1,
-         std::string(not_installed_copy_message)},
-        {"no installed bootstrap", IDYES, From::Download,
-         [](Uninstall& t) { DeleteFileW(t.bootstrap.c_str()); }, false, 1,
-         system_text(ERROR_FILE_NOT_FOUND)},
-        {"no Apps entry", IDYES, From::Bootstrap, [](Uninstall&) { delete_apps_entry(); }, false, 1,
-         std::string(registration_missing_message)},
-        {"an entry of another folder", IDYES, From::Bootstrap,
-         [](Uninstall& t) { set_entry_value(L"InstallLocation", t.product + L"2"); }, false, 1,
-         std::string(registration_mismatch_message)},
-        {"an entry with another command", IDYES, From::Bootstrap,
-         [](Uninstall& t) {
-             set_entry_value(L"UninstallString", L"\"" + t.bootstrap + L"\" --uninstall-worker");
-         },
-         false, 1, std::string(registration_mismatch_message)},
-        {"an entry of another publisher", IDYES, From::Bootstrap,
-         [](Uninstall&) { set_entry_value(L"Publisher", L"Someone Else"); }, false, 1,
-         std::string(registration_mismatch_message)},
-        {"an entry without a publisher", IDYES, From::Bootstrap,
-         [](Uninstall&) {
-             RegDeleteKeyValueW(HKEY_CURRENT_USER, entry_path.c_str(), L"Publisher");
-         },
-         false, 1, system_text(ERROR_FILE_NOT_FOUND)},
-        {"no temporary folder", IDYES, From::Bootstrap,
-         [](Uninstall& t) { t.temp_as_given = t.scratch->file(L"Missing\\"); }, false, 1,
-         system_text(ERROR_PATH_NOT_FOUND)},
-        {"the copy fails", IDYES, From::Bootstrap,
-         [](Uninstall& t) {
-             // A folder where the worker file should go.
-             t.at_step = [&t](int step) {
-                 if (step != 10)
-                     return;
-                 for (const std::wstring& folder : t.worker_folders()) {
-                     CreateDirectoryW(join_path(folder, layout::uninstall_copy_name).c_str(),
-                                      nullptr);
-                 }
-             };
-         },
-         false, 1, "{any}"},
-        {"the start fails", IDYES, From::Bootstrap,
-         [](Uninstall& t) { testing::write_file(t.bootstrap, "not a program"); }, true, 1, "{any}"},
+// Changes to the installation before a run.
+void delete_bootstrap(Uninstall& t) {
+    DeleteFileW(t.bootstrap.c_str());
+}
+void delete_entry(Uninstall&) {
+    delete_apps_entry();
+}
+void entry_of_another_folder(Uninstall& t) {
+    set_entry_value(L"InstallLocation", t.product + L"2");
+}
+void entry_with_another_command(Uninstall& t) {
+    set_entry_value(L"UninstallString", L"\"" + t.bootstrap + L"\" --uninstall-worker");
+}
+void entry_of_another_publisher(Uninstall&) {
+    set_entry_value(L"Publisher", L"Someone Else");
+}
+void entry_without_publisher(Uninstall&) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, entry_path.c_str(), L"Publisher");
+}
+void no_temporary_folder(Uninstall& t) {
+    t.temp_as_given = t.scratch->file(L"Missing\\");
+}
+// A folder where the worker file is to go.
+void folder_in_the_copys_way(Uninstall& t) {
+    t.at_step = [&t](int step) {
+        if (step != 10)
+            return;
+        for (const std::wstring& folder : t.worker_folders())
+            CreateDirectoryW(join_path(folder, layout::uninstall_copy_name).c_str(), nullptr);
     };
-    return rows;
+}
+void bootstrap_not_a_program(Uninstall& t) {
+    testing::write_file(t.bootstrap, "not a program");
 }
 
+const std::string no_file = system_text(ERROR_FILE_NOT_FOUND);
+const std::string missing(registration_missing_message);
+const std::string mismatch(registration_mismatch_message);
+const std::string not_installed_copy(not_installed_copy_message);
+constexpr bool real = true;   // the worker is really started
+constexpr bool fake = false;  // the start is only recorded
+
+// clang-format off
+const RequestRow request_rows[] = {
+    //name                            answer    from             prepare                     start exit detail
+    {"no",                            IDNO,     From::Bootstrap, nullptr,                    fake, 0,   ""},
+    {"no box could be shown",         0,        From::Bootstrap, nullptr,                    fake, 0,   ""},
+    {"closed the box",                IDCANCEL, From::Bootstrap, nullptr,                    fake, 0,   ""},
+    {"yes",                           IDYES,    From::Bootstrap, nullptr,                    fake, 0,   ""},
+    {"yes, the worker really starts", IDYES,    From::Bootstrap, nullptr,                    real, 0,   ""},
+    {"the downloaded setup",          IDYES,    From::Download,  nullptr,                    fake, 1,   not_installed_copy},
+    {"no installed bootstrap",        IDYES,    From::Download,  delete_bootstrap,           fake, 1,   no_file},
+    {"no Apps entry",                 IDYES,    From::Bootstrap, delete_entry,               fake, 1,   missing},
+    {"an entry of another folder",    IDYES,    From::Bootstrap, entry_of_another_folder,    fake, 1,   mismatch},
+    {"an entry with another command", IDYES,    From::Bootstrap, entry_with_another_command, fake, 1,   mismatch},
+    {"an entry of another publisher", IDYES,    From::Bootstrap, entry_of_another_publisher, fake, 1,   mismatch},
+    {"an entry without a publisher",  IDYES,    From::Bootstrap, entry_without_publisher,    fake, 1,   no_file},
+    {"no temporary folder",           IDYES,    From::Bootstrap, no_temporary_folder,        fake, 1,   system_text(ERROR_PATH_NOT_FOUND)},
+    {"the copy fails",                IDYES,    From::Bootstrap, folder_in_the_copys_way,    fake, 1,   "{any}"},
+    {"the start fails",               IDYES,    From::Bootstrap, bootstrap_not_a_program,    real, 1,   "{any}"},
+};
+// clang-format on
+
 TEST_F(Uninstall, RequestConfirmsChecksCopiesAndStartsTheWorker) {
-    for (const RequestRow& row : request_rows()) {
+    for (const RequestRow& row : request_rows) {
         SCOPED_TRACE(row.name);
         install();
         if (HasFatalFailure())
@@ -455,7 +466,7 @@ enum class Hold { Nothing, Bootstrap, Launcher, Cache, BootstrapLock, LauncherLo
 struct WorkerRow {
     const char* name;
     Worker worker;
-    std::function<void(Uninstall&)> prepare;
+    void (*prepare)(Uninstall&);
     Hold hold;
     std::optional<int> release_after_pauses;
     std::wstring failing_removal;  // "{n}": the n-th of the removals in order
@@ -468,278 +479,81 @@ std::string lock_failure(DWORD code) {
     return std::string(lock_failure_message) + system_text(code);
 }
 
-const std::vector<WorkerRow>& worker_rows() {
-    const std::string location(invalid_worker_location_message);
-    const std::string worker(invalid_worker_message);
-    static const std::vector<WorkerRow> rows = {
-        {"success", Worker::Copy, nullptr, Hold::Nothing, {}, L"", "", 8, 0},
-        {"the temporary folder without its trailing separator",
-         Worker::Copy,
-         [](Uninstall& t) { t.temp_as_given.pop_back(); },
-         Hold::Nothing,
-         {},
-         L"",
-         "",
-         8,
-         0},
-        {"no launcher was ever installed",
-         Worker::Copy,
-         [](Uninstall& t) { static_cast<void>(remove_folder_tree(t.launcher_folder)); },
-         Hold::Nothing,
-         {},
-         L"",
-         "",
-         8,
-         0},
-        {"the launcher missing, its folder there",
-         Worker::Copy,
-         [](Uninstall& t) {
-             DeleteFileW(t.launcher.c_str());
-             DeleteFileW(t.cache.c_str());
-         },
-         Hold::Nothing,
-         {},
-         L"",
-         "",
-         8,
-         0},
-        {"from the product folder",
-         Worker::Bootstrap,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         location,
-         0,
-         0},
-        {"from another folder name",
-         Worker::OtherFolderName,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         location,
-         0,
-         0},
-        {"folder name in other letter case",
-         Worker::FolderCase,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         location,
-         0,
-         0},
-        {"under another file name",
-         Worker::OtherFileName,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         location,
-         0,
-         0},
-        {"file name in other letter case",
-         Worker::FileNameCase,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         location,
-         0,
-         0},
-        {"outside the temporary folder",
-         Worker::OutsideTemp,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         location,
-         0,
-         0},
-        {"no parent folder",
-         Worker::NoParent,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         std::string(invalid_worker_folder_message),
-         0,
-         0},
-        {"the bootstrap under another name",
-         Worker::HardLink,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"",
-         worker,
-         0,
-         0},
-        {"one byte different", Worker::OneByteOff, nullptr, Hold::Nothing, {}, L"", worker, 0, 0},
-        {"no installed bootstrap",
-         Worker::Copy,
-         [](Uninstall& t) { DeleteFileW(t.bootstrap.c_str()); },
-         Hold::Nothing,
-         {},
-         L"",
-         system_text(ERROR_FILE_NOT_FOUND),
-         0,
-         0},
-        {"no Apps entry",
-         Worker::Copy,
-         [](Uninstall&) { delete_apps_entry(); },
-         Hold::Nothing,
-         {},
-         L"",
-         std::string(registration_missing_message),
-         0,
-         0},
-        {"an entry of another publisher",
-         Worker::Copy,
-         [](Uninstall&) { set_entry_value(L"Publisher", L"Someone Else"); },
-         Hold::Nothing,
-         {},
-         L"",
-         std::string(registration_mismatch_message),
-         0,
-         0},
-        {"an entry of another folder",
-         Worker::Copy,
-         [](Uninstall& t) { set_entry_value(L"InstallLocation", t.launcher_folder); },
-         Hold::Nothing,
-         {},
-         L"",
-         std::string(registration_mismatch_message),
-         0,
-         0},
-        {"another setup holds the bootstrap lock",
-         Worker::Copy,
-         nullptr,
-         Hold::BootstrapLock,
-         {},
-         L"",
-         lock_failure(ERROR_SHARING_VIOLATION),
-         0,
-         0},
-        {"the bootstrap replaced before the lock",
-         Worker::Copy,
-         [](Uninstall& t) {
-             t.at_step = [&t](int step) {
-                 if (step == 8) {
-                     testing::write_file(t.bootstrap, t.setup_bytes + "newer");
-                     t.changed[t.bootstrap] = summary(t.setup_bytes + "newer");
-                 }
-             };
-         },
-         Hold::Nothing,
-         {},
-         L"",
-         std::string(bootstrap_changed_message),
-         0,
-         0},
-        {"another setup holds the launcher lock",
-         Worker::Copy,
-         nullptr,
-         Hold::LauncherLock,
-         {},
-         L"",
-         lock_failure(ERROR_SHARING_VIOLATION),
-         0,
-         0},
-        {"an entry with a subkey",
-         Worker::Copy,
-         [](Uninstall&) {
-             HKEY child = nullptr;
-             RegCreateKeyExW(HKEY_CURRENT_USER, (entry_path + L"\\Child").c_str(), 0, nullptr, 0,
-                             KEY_WRITE, nullptr, &child, nullptr);
-             RegCloseKey(child);
-         },
-         Hold::Nothing,
-         {},
-         L"",
-         std::string(registration_children_message),
-         0,
-         0},
-        {"the request still runs, then ends", Worker::Copy, nullptr, Hold::Bootstrap, 5, L"", "", 8,
-         5},
-        {"the bootstrap stays in use",
-         Worker::Copy,
-         nullptr,
-         Hold::Bootstrap,
-         {},
-         L"",
-         std::string(bootstrap_in_use_message),
-         0,
-         200},
-        {"a running launcher",
-         Worker::Copy,
-         nullptr,
-         Hold::Launcher,
-         {},
-         L"",
-         system_text(ERROR_SHARING_VIOLATION),
-         0,
-         0},
-        {"the cache cannot be deleted",
-         Worker::Copy,
-         nullptr,
-         Hold::Cache,
-         {},
-         L"",
-         system_text(ERROR_SHARING_VIOLATION),
-         5,
-         0},
-        {"the first shortcut removal fails",
-         Worker::Copy,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"{0}",
-         std::string(testing::injected_failure),
-         0,
-         0},
-        {"the Start-menu shortcut removal fails",
-         Worker::Copy,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"{2}",
-         std::string(testing::injected_failure),
-         2,
-         0},
-        {"the launcher removal fails",
-         Worker::Copy,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"{4}",
-         std::string(testing::injected_failure),
-         4,
-         0},
-        {"the Apps entry removal fails",
-         Worker::Copy,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"{6}",
-         std::string(testing::injected_failure),
-         6,
-         0},
-        {"the bootstrap removal fails",
-         Worker::Copy,
-         nullptr,
-         Hold::Nothing,
-         {},
-         L"{7}",
-         std::string(testing::injected_failure),
-         7,
-         0},
+void temp_without_separator(Uninstall& t) {
+    t.temp_as_given.pop_back();
+}
+void no_launcher_folder(Uninstall& t) {
+    static_cast<void>(remove_folder_tree(t.launcher_folder));
+}
+void no_launcher_files(Uninstall& t) {
+    DeleteFileW(t.launcher.c_str());
+    DeleteFileW(t.cache.c_str());
+}
+void entry_of_the_launcher_folder(Uninstall& t) {
+    set_entry_value(L"InstallLocation", t.launcher_folder);
+}
+// Another setup replaces the bootstrap between the checks and the lock.
+void bootstrap_replaced_before_the_lock(Uninstall& t) {
+    t.at_step = [&t](int step) {
+        if (step != 8)
+            return;
+        testing::write_file(t.bootstrap, t.setup_bytes + "newer");
+        t.changed[t.bootstrap] = summary(t.setup_bytes + "newer");
     };
-    return rows;
+}
+void entry_with_a_subkey(Uninstall&) {
+    HKEY child = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, (entry_path + L"\\Child").c_str(), 0, nullptr, 0, KEY_WRITE,
+                    nullptr, &child, nullptr);
+    RegCloseKey(child);
 }
 
+const std::string wrong_location(invalid_worker_location_message);
+const std::string not_the_copy(invalid_worker_message);
+const std::string injected(testing::injected_failure);
+const std::string sharing = system_text(ERROR_SHARING_VIOLATION);
+constexpr std::size_t everything = 8;
+constexpr auto the_copy = Worker::Copy;
+const std::optional<int> never;
+
+// clang-format off
+const WorkerRow worker_rows[] = {
+    //name                                         worker                   prepare                             hold                 release fails   detail                                      removed     pauses
+    {"success",                                    the_copy,                nullptr,                            Hold::Nothing,       never,  L"",    "",                                         everything, 0},
+    {"the temporary folder without its separator", the_copy,                temp_without_separator,             Hold::Nothing,       never,  L"",    "",                                         everything, 0},
+    {"no launcher was ever installed",             the_copy,                no_launcher_folder,                 Hold::Nothing,       never,  L"",    "",                                         everything, 0},
+    {"no launcher files, the folder there",        the_copy,                no_launcher_files,                  Hold::Nothing,       never,  L"",    "",                                         everything, 0},
+    {"from the product folder",                    Worker::Bootstrap,       nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
+    {"from another folder name",                   Worker::OtherFolderName, nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
+    {"folder name in other letter case",           Worker::FolderCase,      nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
+    {"under another file name",                    Worker::OtherFileName,   nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
+    {"file name in other letter case",             Worker::FileNameCase,    nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
+    {"outside the temporary folder",               Worker::OutsideTemp,     nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
+    {"no parent folder",                           Worker::NoParent,        nullptr,                            Hold::Nothing,       never,  L"",    std::string(invalid_worker_folder_message), 0,          0},
+    {"the bootstrap under another name",           Worker::HardLink,        nullptr,                            Hold::Nothing,       never,  L"",    not_the_copy,                               0,          0},
+    {"one byte different",                         Worker::OneByteOff,      nullptr,                            Hold::Nothing,       never,  L"",    not_the_copy,                               0,          0},
+    {"no installed bootstrap",                     the_copy,                delete_bootstrap,                   Hold::Nothing,       never,  L"",    no_file,                                    0,          0},
+    {"no Apps entry",                              the_copy,                delete_entry,                       Hold::Nothing,       never,  L"",    missing,                                    0,          0},
+    {"an entry of another publisher",              the_copy,                entry_of_another_publisher,         Hold::Nothing,       never,  L"",    mismatch,                                   0,          0},
+    {"an entry of another folder",                 the_copy,                entry_of_the_launcher_folder,       Hold::Nothing,       never,  L"",    mismatch,                                   0,          0},
+    {"another setup holds the bootstrap lock",     the_copy,                nullptr,                            Hold::BootstrapLock, never,  L"",    lock_failure(ERROR_SHARING_VIOLATION),      0,          0},
+    {"the bootstrap replaced before the lock",     the_copy,                bootstrap_replaced_before_the_lock, Hold::Nothing,       never,  L"",    std::string(bootstrap_changed_message),     0,          0},
+    {"another setup holds the launcher lock",      the_copy,                nullptr,                            Hold::LauncherLock,  never,  L"",    lock_failure(ERROR_SHARING_VIOLATION),      0,          0},
+    {"an entry with a subkey",                     the_copy,                entry_with_a_subkey,                Hold::Nothing,       never,  L"",    std::string(registration_children_message), 0,          0},
+    {"the request still runs, then ends",          the_copy,                nullptr,                            Hold::Bootstrap,     5,      L"",    "",                                         everything, 5},
+    {"the bootstrap stays in use",                 the_copy,                nullptr,                            Hold::Bootstrap,     never,  L"",    std::string(bootstrap_in_use_message),      0,          200},
+    {"a running launcher",                         the_copy,                nullptr,                            Hold::Launcher,      never,  L"",    sharing,                                    0,          0},
+    {"the cache cannot be deleted",                the_copy,                nullptr,                            Hold::Cache,         never,  L"",    sharing,                                    5,          0},
+    {"the first shortcut removal fails",           the_copy,                nullptr,                            Hold::Nothing,       never,  L"{0}", injected,                                   0,          0},
+    {"the Start-menu shortcut removal fails",      the_copy,                nullptr,                            Hold::Nothing,       never,  L"{2}", injected,                                   2,          0},
+    {"the launcher removal fails",                 the_copy,                nullptr,                            Hold::Nothing,       never,  L"{4}", injected,                                   4,          0},
+    {"the Apps entry removal fails",               the_copy,                nullptr,                            Hold::Nothing,       never,  L"{6}", injected,                                   6,          0},
+    {"the bootstrap removal fails",                the_copy,                nullptr,                            Hold::Nothing,       never,  L"{7}", injected,                                   7,          0},
+};
+// clang-format on
+
 TEST_F(Uninstall, WorkerRemovesExactlyTheProductsOwnFilesInOrder) {
-    for (const WorkerRow& row : worker_rows()) {
+    for (const WorkerRow& row : worker_rows) {
         SCOPED_TRACE(row.name);
         install();
         if (HasFatalFailure())
