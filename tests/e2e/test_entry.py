@@ -9,7 +9,6 @@ import pytest
 
 VERSION_LINE = b"VantrelSetup 0.1.17\n"
 USAGE_LINE = b"Open this program without arguments to install or update the launcher.\n"
-NOT_AVAILABLE = b"not available in this build\n"
 
 
 def test_version_prints_its_line_and_touches_no_files(vantrel, wine):
@@ -74,9 +73,3 @@ def test_exact_command_lines(wine, exe_in_folder_with_spaces):
         assert (result.returncode, result.stdout, result.stderr) == (code, stdout, stderr), (
             command_line
         )
-
-
-@pytest.mark.parametrize("args", [["--uninstall"], ["--uninstall-worker"]])
-def test_roles_this_build_lacks_say_so_and_fail(vantrel, args):
-    result = vantrel(args)
-    assert (result.returncode, result.stdout, result.stderr) == (1, b"", NOT_AVAILABLE)

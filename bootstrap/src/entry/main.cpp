@@ -10,26 +10,21 @@
 #include "entry/command_line.hpp"
 #include "entry/dispatch.hpp"
 #include "lib/internal_fault.hpp"
-#include "lib/standard_streams.hpp"
 #include "windows/module_path.hpp"
 #include "windows_installer/console_role.hpp"
+#include "windows_installer/uninstall_request.hpp"
+#include "windows_installer/uninstall_worker.hpp"
 #include "windows_wizard/wizard_role.hpp"
 
 namespace {
 
 using vantrel::internal_fault;
 
-// Roles that this build does not have yet say so instead of pretending success.
-int role_not_available() {
-    vantrel::write_standard_error("not available in this build\n");
-    return 1;
-}
-
 constexpr vantrel::RoleTable roles{
     .wizard = vantrel::run_wizard_role,
     .console = vantrel::run_console_role,
-    .uninstall_request = role_not_available,
-    .uninstall_worker = role_not_available,
+    .uninstall_request = vantrel::run_uninstall_request,
+    .uninstall_worker = vantrel::run_uninstall_worker,
 };
 
 std::vector<std::u16string> command_line_arguments() {
