@@ -21,7 +21,7 @@ import pytest
 
 from support import prefix as prefix_support
 from test_console import APPS_KEY, clean, console  # noqa: F401 - fixtures
-from test_update import programs, publish, release_tool  # noqa: F401 - fixtures
+from test_update import programs, publish  # noqa: F401 - fixtures
 
 CAPTION = "Orvanis Launcher"
 CONFIRMATION = ("Uninstall Orvanis Launcher? Installed games, settings, and your saved account will "
