@@ -109,7 +109,9 @@ IoResult<std::optional<TarEntry>> TarReader::next_entry() {
     return std::optional<TarEntry>(std::move(found));
 }
 
-IoResult<bool> TarReader::read_data(Bytes& out) {
+IoResult<bool> TarReader::read_data(std::span<std::uint8_t> out) {
+    if (out.size() != declared_size_)
+        internal_fault("tar entry read into a buffer not of its declared size");
     std::uint64_t received = 0;
     for (;;) {
         const void* data = nullptr;
@@ -124,8 +126,8 @@ IoResult<bool> TarReader::read_data(Bytes& out) {
             size > declared_size_ - received) {
             return false;
         }
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        out.insert(out.end(), bytes, bytes + size);
+        std::copy_n(static_cast<const std::uint8_t*>(data), size,
+                    out.begin() + static_cast<std::ptrdiff_t>(received));
         received += size;
     }
 }

@@ -37,9 +37,10 @@ class TarReader {
     // The next entry, or nothing at the end of the archive.
     IoResult<std::optional<TarEntry>> next_entry();
 
-    // Appends the data of the entry just read to out. False when the data is not
-    // one run of exactly the declared size, as a sparse entry can make it.
-    IoResult<bool> read_data(Bytes& out);
+    // Writes the data of the entry just read to out, which has its declared size.
+    // False when the data is not one run of exactly that size, as a sparse entry can
+    // make it.
+    IoResult<bool> read_data(std::span<std::uint8_t> out);
 
     // After the end of the archive: the rest of the source, starting right after
     // what the archive reader used and no longer held to the limit.
