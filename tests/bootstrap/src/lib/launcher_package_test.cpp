@@ -39,6 +39,8 @@ constexpr std::size_t tail_limit = 1048576;
 constexpr std::size_t tar_stream_limit = 68157440;
 
 const std::string launcher_name(launcher_file_name);
+// Read up to its NUL, this would pass for the launcher's name.
+const std::string launcher_name_nul_x = launcher_name + std::string("\0x", 2);
 
 // The failure detail, or "" when the launcher comes out as expected.
 std::string outcome(ByteView package, ByteView expected) {
@@ -132,6 +134,15 @@ TEST(LauncherPackageTest, ArchiveShapes) {
              .gnu_long_name("bin/" + launcher_name)
              .entry({.name = launcher_name, .size = size, .gnu = true}, image)
              .finish(),
+         invalid_entry},
+        {"GNU long name with a NUL after the launcher name",
+         TarBuilder()
+             .gnu_long_name(launcher_name_nul_x)
+             .entry({.name = launcher_name, .size = size, .gnu = true}, image)
+             .finish(),
+         invalid_entry},
+        {"pax path with a NUL after the launcher name",
+         TarBuilder().pax({{"path", launcher_name_nul_x}}).file(launcher_name, image).finish(),
          invalid_entry},
         {"AppleDouble entry first",
          TarBuilder().file("._" + launcher_name, small).file(launcher_name, image).finish(),
