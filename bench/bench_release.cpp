@@ -2,11 +2,14 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "lib/digest.hpp"
 #include "lib/internal_fault.hpp"
@@ -24,8 +27,10 @@ constexpr std::array<std::uint8_t, 6> pe_signature_x86_64 = {'P', 'E', 0, 0, 0x6
 constexpr std::size_t first_guess_room = 65536;
 // Slack for the framing differing a little between the two packings.
 constexpr std::size_t framing_slack = 512;
-// Where the largest launcher's low-entropy bytes begin: past its header.
-constexpr std::size_t low_entropy_start = 4096;
+// Where the machine code of the realistic launcher begins: past its header.
+constexpr std::size_t header_size = 4096;
+// Wine's own 64-bit PE libraries: real x86-64 code and data, as a launcher holds.
+constexpr std::string_view machine_code_folder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
 constexpr std::string_view bench_version = "1.0.0";
 constexpr std::int64_t bench_timestamp = 1765267200;
 
@@ -80,6 +85,29 @@ BenchRelease make_bench_release(std::size_t package_size) {
     return release_of(release_tool::generate_secret_key(), launcher_for_package(package_size));
 }
 
+Bytes realistic_launcher() {
+    std::vector<std::filesystem::path> libraries;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(machine_code_folder, error)) {
+        if (entry.path().extension() == ".dll")
+            libraries.push_back(entry.path());
+    }
+    std::sort(libraries.begin(), libraries.end());
+    Bytes launcher = random_launcher(header_size);
+    launcher.reserve(launcher_size_limit);
+    for (const auto& library : libraries) {
+        std::ifstream file(library, std::ios::binary);
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
+                                      std::istreambuf_iterator<char>()};
+        const std::size_t count = std::min(bytes.size(), launcher_size_limit - launcher.size());
+        launcher.insert(launcher.end(), bytes.begin(), bytes.begin() + count);
+        if (launcher.size() == launcher_size_limit)
+            return launcher;
+    }
+    internal_fault("fewer than 64 MiB of Wine's 64-bit libraries in " +
+                   std::string(machine_code_folder) + " (package wine64)");
+}
+
 BenchRelease make_largest_built_in_key_release() {
     std::ifstream file(std::string(VANTREL_SOURCE_DIR) + "/tests/keys/release-test.key",
                        std::ios::binary);
@@ -89,9 +117,7 @@ BenchRelease make_largest_built_in_key_release() {
     });
     if (!secret)
         internal_fault("the test release key: " + secret.error().message);
-    Bytes launcher = random_launcher(launcher_size_limit);
-    for (std::size_t i = low_entropy_start; i < launcher.size(); ++i)
-        launcher[i] &= 7;
+    Bytes launcher = realistic_launcher();
     if (package_size_of(launcher) > package_size_limit)
         internal_fault("largest bench package above the package limit");
     return release_of(*secret, std::move(launcher));

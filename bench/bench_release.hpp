@@ -29,10 +29,12 @@ struct BenchRelease {
 
 BenchRelease make_bench_release(std::size_t package_size);
 
-// The largest release the setup accepts: a 64 MiB launcher whose package still fits
-// in 32 MiB (its bytes after the header carry three bits each, as machine code is far
-// from random), signed with the key built into this build, so that the whole update
-// can run over it.
+// The largest launcher the setup accepts made of real machine code: 64 MiB of Wine's
+// 64-bit PE libraries behind a launcher header. Its package is about 19 MiB.
+Bytes realistic_launcher();
+
+// The realistic launcher's release, signed with the key built into this build, so
+// that the whole update can run over it.
 BenchRelease make_largest_built_in_key_release();
 
 }  // namespace vantrel::bench

@@ -2,6 +2,8 @@
 # built. Development builds default to the test key and localhost; a production
 # configuration must name both explicitly and may not use the test key.
 
+include("${CMAKE_CURRENT_LIST_DIR}/release_key.cmake")
+
 set(VANTREL_TEST_RELEASE_KEY "${PROJECT_SOURCE_DIR}/tests/keys/release-test.pub")
 
 option(VANTREL_PRODUCTION "Refuse to configure without an explicit host and key" OFF)
@@ -30,11 +32,18 @@ if(NOT EXISTS "${VANTREL_RELEASE_KEY}")
     message(FATAL_ERROR "VANTREL_RELEASE_KEY names no file: '${VANTREL_RELEASE_KEY}'")
 endif()
 
-file(READ "${VANTREL_RELEASE_KEY}" vantrel_key_text)
-file(READ "${VANTREL_TEST_RELEASE_KEY}" vantrel_test_key_text)
-if(VANTREL_PRODUCTION AND vantrel_key_text STREQUAL vantrel_test_key_text)
-    message(FATAL_ERROR "A production build may not use the test release key.")
+if(VANTREL_PRODUCTION)
+    # The decoded key, so that no other line ends or comment let the test key through.
+    vantrel_decoded_release_key("${VANTREL_RELEASE_KEY}" vantrel_key)
+    vantrel_decoded_release_key("${VANTREL_TEST_RELEASE_KEY}" vantrel_test_key)
+    if(vantrel_key STREQUAL "")
+        message(FATAL_ERROR "VANTREL_RELEASE_KEY is not a minisign public key: '${VANTREL_RELEASE_KEY}'")
+    endif()
+    if(vantrel_key STREQUAL vantrel_test_key)
+        message(FATAL_ERROR "A production build may not use the test release key.")
+    endif()
 endif()
+file(READ "${VANTREL_RELEASE_KEY}" vantrel_key_text)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${VANTREL_RELEASE_KEY}")
 
 # The built-in key text has CR LF line ends, whatever the file has.

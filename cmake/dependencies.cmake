@@ -21,6 +21,9 @@ if(WIN32)
     vantrel_static_dependency(archive archive.h NAMES archive_static archive
         DEFINES LIBARCHIVE_STATIC LINKS vantrel::zlib)
     vantrel_static_dependency(png png.h NAMES png16 png LINKS vantrel::zlib)
+    vantrel_static_dependency(deflate libdeflate.h NAMES deflate)
+    # The SHA-256 objects of libcrypto alone (scripts/setup).
+    vantrel_static_dependency(crypto openssl/sha.h NAMES crypto_sha256)
     # mingw does not search /usr/include; scripts/setup links the header-only
     # library into the dependency prefix.
     find_path(nlohmann_INCLUDE_DIR nlohmann/json.hpp REQUIRED)
@@ -29,7 +32,8 @@ if(WIN32)
         INTERFACE_INCLUDE_DIRECTORIES "${nlohmann_INCLUDE_DIR}")
 else()
     find_package(PkgConfig REQUIRED)
-    foreach(dep IN ITEMS zlib:zlib sodium:libsodium archive:libarchive png:libpng)
+    foreach(dep IN ITEMS zlib:zlib sodium:libsodium archive:libarchive png:libpng deflate:libdeflate
+            crypto:libcrypto)
         string(REPLACE ":" ";" pair ${dep})
         list(GET pair 0 name)
         list(GET pair 1 module)
@@ -38,6 +42,8 @@ else()
     endforeach()
     find_package(nlohmann_json 3.11 REQUIRED CONFIG)
 endif()
+
+find_package(Threads REQUIRED)
 
 if(VANTREL_BUILD_TESTS)
     find_package(GTest REQUIRED CONFIG)

@@ -12,14 +12,16 @@ readonly log_dir=$deps_root/logs
 readonly toolchain_file=$repo_root/cmake/mingw-w64-x86_64.cmake
 readonly build_jobs=2
 
-windows_libraries=(libsodium libarchive libpng googletest)
+windows_libraries=(libsodium libarchive libpng libdeflate libcrypto googletest)
 
 # The installed Debian package whose source version keys each library's cache.
 declare -A version_package=(
-    [libsodium]=libsodium-dev [libarchive]=libarchive-dev [libpng]=libpng-dev [googletest]=googletest)
+    [libsodium]=libsodium-dev [libarchive]=libarchive-dev [libpng]=libpng-dev
+    [libdeflate]=libdeflate-dev [libcrypto]=libssl-dev [googletest]=googletest)
 # A file that a complete install leaves behind.
 declare -A installed_file=(
     [libsodium]=lib/libsodium.a [libarchive]=lib/libarchive_static.a [libpng]=lib/libpng16.a
+    [libdeflate]=lib/libdeflate.a [libcrypto]=lib/libcrypto_sha256.a
     [googletest]=lib/cmake/GTest/GTestConfig.cmake)
 
 zlib_flags=(-DZLIB_LIBRARY="$mingw_sysroot/lib/libz.a" -DZLIB_INCLUDE_DIR="$mingw_sysroot/include")
@@ -138,6 +140,39 @@ build_libpng() {
         -DPNG_TESTS=OFF "${zlib_flags[@]}"
     cmake --build "$work/build" -j "$build_jobs"
     cmake --install "$work/build"
+}
+
+build_libdeflate() {
+    local work=$1
+    fetch_debian_source libdeflate "$2" "$work"
+    # shellcheck disable=SC2164 # errexit holds in the build job
+    cd "$work/src"
+    # The makefile names a MinGW static library libdeflatestatic.lib.
+    make -j"$build_jobs" CC="$mingw_triple-gcc-posix" AR="$mingw_triple-ar" libdeflatestatic.lib
+    install -D -m 644 libdeflatestatic.lib "$prefix/lib/libdeflate.a"
+    install -D -m 644 -t "$prefix/include" libdeflate.h
+}
+
+# Only the objects of OpenSSL's libcrypto that its SHA-256 functions need: a static
+# link against the whole library would take in these and no more, and they build in
+# seconds where all of it takes many minutes. The assembly one holds the SHA-extension
+# code, chosen at run time.
+build_libcrypto() {
+    local work=$1
+    local -a objects=(crypto/sha/libcrypto-lib-sha256.obj crypto/sha/libcrypto-lib-sha256-x86_64.obj
+        crypto/libcrypto-lib-x86_64cpuid.obj crypto/libcrypto-lib-cpuid.obj
+        crypto/libcrypto-lib-ctype.obj)
+    fetch_debian_source openssl "$2" "$work"
+    # shellcheck disable=SC2164 # errexit holds in the build job
+    cd "$work/src"
+    ./Configure mingw64 --cross-compile-prefix="$mingw_triple-" CC=gcc-posix no-shared no-module \
+        no-dso no-engine no-threads no-tests no-ui-console no-sock no-async no-autoload-config
+    make -j"$build_jobs" build_generated
+    make -j"$build_jobs" "${objects[@]}"
+    rm -f "$prefix/lib/libcrypto_sha256.a"
+    "$mingw_triple-ar" rcs "$prefix/lib/libcrypto_sha256.a" "${objects[@]}"
+    rm -rf "$prefix/include/openssl"
+    cp -r include/openssl "$prefix/include/openssl"
 }
 
 build_googletest() {

@@ -59,6 +59,45 @@ def test_production_configuration_refuses_missing_or_test_settings(tmp_path, set
     assert message in result.stderr
 
 
+def with_crlf(text: bytes) -> bytes:
+    return text.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+
+def with_comment(text: bytes) -> bytes:
+    return b"untrusted comment: our own release key\n" + text.split(b"\n", 1)[1]
+
+
+def without_key_line(text: bytes) -> bytes:
+    return text.split(b"\n", 1)[0] + b"\nRWS0L4NXDpJHAVAf7RMx\n"
+
+
+@pytest.mark.parametrize(
+    "variant, message",
+    [
+        (with_crlf, "may not use the test release key"),
+        (with_comment, "may not use the test release key"),
+        (lambda text: with_crlf(with_comment(text)) + b"\r\n", "may not use the test release key"),
+        (without_key_line, "is not a minisign public key"),
+    ],
+    ids=["CR LF", "other comment", "both and a blank line", "no key line"],
+)
+def test_production_configuration_refuses_the_test_key_in_any_form(tmp_path, variant, message):
+    key = tmp_path / "release.pub"
+    key.write_bytes(variant((KEYS / "release-test.pub").read_bytes()))
+    result = configure(tmp_path, "production", "-DVANTREL_DOWNLOAD_HOST=downloads.example.com",
+                       f"-DVANTREL_RELEASE_KEY={key}")
+    assert result.returncode != 0
+    assert message in result.stderr
+
+
+def test_production_configuration_takes_another_key_with_crlf(tmp_path):
+    key = tmp_path / "release.pub"
+    key.write_bytes(with_crlf((KEYS / "other-test.pub").read_bytes()))
+    result = configure(tmp_path, "production", "-DVANTREL_DOWNLOAD_HOST=downloads.example.com",
+                       f"-DVANTREL_RELEASE_KEY={key}")
+    assert result.returncode == 0, result.stderr
+
+
 def test_another_key_is_built_in(tmp_path):
     other = KEYS / "other-test.pub"
     result = configure(tmp_path, "native", f"-DVANTREL_RELEASE_KEY={other}",

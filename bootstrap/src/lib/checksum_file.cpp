@@ -76,7 +76,7 @@ std::vector<std::string_view> split_at_white_space(std::string_view text) {
 }
 
 Status check_checksum_file(ByteView checksum_file, std::string_view archive_name,
-                           ByteView package) {
+                           const Sha256Digest& package_digest) {
     const std::string_view text = as_text(checksum_file);
     if (const auto failure = find_invalid_utf8(text)) {
         return Error::from_utf8(*failure);
@@ -93,7 +93,7 @@ Status check_checksum_file(ByteView checksum_file, std::string_view archive_name
     if (name != archive_name) {
         return Error::from_text(Stage::Verification, checksum_mismatch);
     }
-    if (words[0] != lower_hex(sha256(package))) {
+    if (words[0] != lower_hex(package_digest)) {
         return Error::from_text(Stage::Verification, checksum_mismatch);
     }
     return {};

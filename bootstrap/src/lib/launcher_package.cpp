@@ -9,6 +9,7 @@
 #include "lib/gzip_stream.hpp"
 #include "lib/release_limits.hpp"
 #include "lib/tar_reader.hpp"
+#include "lib/whole_inflate.hpp"
 
 namespace vantrel {
 namespace {
@@ -18,6 +19,8 @@ namespace {
 constexpr std::uint64_t tar_stream_limit = 68157440;
 // Decompressed bytes allowed after the end of the archive, all of them zero.
 constexpr std::size_t archive_tail_limit = 1048576;
+// The most decompressed bytes that can make a valid package.
+constexpr std::size_t inflated_limit = tar_stream_limit + archive_tail_limit;
 
 constexpr std::string_view no_launcher = "Package has no launcher.";
 constexpr std::string_view invalid_entry = "Invalid launcher archive entry (name, type, or size).";
@@ -67,11 +70,12 @@ Status check_archive_tail(TarReader& tar) {
     return {};
 }
 
-}  // namespace
-
-Result<Bytes> extract_launcher(ByteView package) {
-    GzipStream gzip(package);
-    TarReader tar(gzip, tar_stream_limit);
+// The launcher from the decompressed stream in source. When `inflated` holds that
+// stream whole (source reads it), the launcher's bytes move to its front in place of
+// a second buffer: each byte is written only after the tar reader has taken a copy
+// of the stream beyond it, and nothing reads the stream's front again.
+Result<Bytes> take_launcher(ByteSource& source, Bytes* inflated) {
+    TarReader tar(source, tar_stream_limit);
 
     auto first = tar.next_entry();
     if (!first)
@@ -81,10 +85,13 @@ Result<Bytes> extract_launcher(ByteView package) {
     if (!is_launcher_entry(**first))
         return extraction_error(invalid_entry);
 
-    // One buffer of the declared size, filled in place.
-    Bytes launcher;
-    launcher.reserve((*first)->size);
-    auto whole = tar.read_data(launcher);
+    const auto size = static_cast<std::size_t>((*first)->size);
+    Bytes own;
+    const bool in_place = inflated && inflated->size() >= size;
+    if (!in_place)
+        own.resize(size);
+    Bytes& launcher = in_place ? *inflated : own;
+    auto whole = tar.read_data(std::span(launcher).first(size));
     if (!whole)
         return extraction_error(whole.error());
     if (!*whole)
@@ -96,9 +103,21 @@ Result<Bytes> extract_launcher(ByteView package) {
 
     if (auto tail = check_archive_tail(tar); !tail)
         return std::move(tail).error();
+    launcher.resize(size);
     if (auto image = check_executable(launcher); !image)
         return std::move(image).error();
-    return launcher;
+    return std::move(launcher);
+}
+
+}  // namespace
+
+Result<Bytes> extract_launcher(ByteView package) {
+    if (std::optional<Bytes> inflated = inflate_whole(package, inflated_limit)) {
+        MemorySource source(*inflated);
+        return take_launcher(source, &*inflated);
+    }
+    GzipStream gzip(package);
+    return take_launcher(gzip, nullptr);
 }
 
 Status check_executable(ByteView executable) {

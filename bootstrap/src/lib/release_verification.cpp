@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "lib/checksum_file.hpp"
+#include "lib/concurrent_sha256.hpp"
 #include "lib/digest.hpp"
 #include "lib/launcher_package.hpp"
 #include "lib/minisign_signature.hpp"
@@ -68,6 +69,9 @@ Result<Bytes> verify_release(const Manifest& manifest, const ReleaseFiles& files
     if (!within_size_limits(files)) {
         return Error::from_text(Stage::Verification, size_limit_exceeded);
     }
+    // The checksum's pass over the package runs beside the signature check's; its
+    // result is only looked at once both signatures have passed.
+    ConcurrentSha256 package_digest(files.package);
     if (Status package = verify_signature(key, files.package, files.signature); !package) {
         return std::move(package).error();
     }
@@ -76,7 +80,8 @@ Result<Bytes> verify_release(const Manifest& manifest, const ReleaseFiles& files
         return std::move(checksum).error();
     }
     const std::string_view archive_name = windows_artifact(manifest)[0];
-    if (Status listed = check_checksum_file(files.checksum, archive_name, files.package); !listed) {
+    if (Status listed = check_checksum_file(files.checksum, archive_name, package_digest.digest());
+        !listed) {
         return std::move(listed).error();
     }
     return extract_launcher(files.package);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "lib/internal_fault.hpp"
+#include "lib/tar_entry_name.hpp"
 
 namespace vantrel {
 namespace {
@@ -85,8 +86,13 @@ IoResult<std::optional<TarEntry>> TarReader::next_entry() {
         return std::optional<TarEntry>();
 
     const std::uint64_t header_start = consumed();
+    // Every byte from here to the entry's header is kept: libarchive gives the name
+    // only up to its first NUL.
+    std::optional<Bytes> blocks = held_from(header_start);
+    recording_ = blocks ? &*blocks : nullptr;
     archive_entry* entry = nullptr;
     const int code = archive_read_next_header(archive_.get(), &entry);
+    recording_ = nullptr;
     if (code == ARCHIVE_EOF) {
         at_end_ = true;
         after_archive_ = after_end_marker(header_start);
@@ -97,8 +103,11 @@ IoResult<std::optional<TarEntry>> TarReader::next_entry() {
         return archive_failure();
 
     TarEntry found;
-    const char* name = archive_entry_pathname(entry);
-    found.name = name ? name : "";
+    const std::uint64_t used = consumed() - header_start;
+    if (blocks && blocks->size() >= used) {
+        found.name =
+            tar_entry_name(ByteView(*blocks).first(static_cast<std::size_t>(used))).value_or("");
+    }
     found.size = static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(entry), 0));
     // libarchive files contiguous, sparse and unknown types as regular files too:
     // the type flag itself decides.
@@ -109,7 +118,9 @@ IoResult<std::optional<TarEntry>> TarReader::next_entry() {
     return std::optional<TarEntry>(std::move(found));
 }
 
-IoResult<bool> TarReader::read_data(Bytes& out) {
+IoResult<bool> TarReader::read_data(std::span<std::uint8_t> out) {
+    if (out.size() != declared_size_)
+        internal_fault("tar entry read into a buffer not of its declared size");
     std::uint64_t received = 0;
     for (;;) {
         const void* data = nullptr;
@@ -124,8 +135,8 @@ IoResult<bool> TarReader::read_data(Bytes& out) {
             size > declared_size_ - received) {
             return false;
         }
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        out.insert(out.end(), bytes, bytes + size);
+        std::copy_n(static_cast<const std::uint8_t*>(data), size,
+                    out.begin() + static_cast<std::ptrdiff_t>(received));
         received += size;
     }
 }
@@ -171,6 +182,9 @@ la_ssize_t TarReader::deliver_next(const void** buffer) {
     }
     const Block& block = blocks_[latest_];
     delivered_ = block.start + block.size;
+    if (recording_)
+        recording_->insert(recording_->end(), block.bytes.begin(),
+                           block.bytes.begin() + static_cast<std::ptrdiff_t>(block.size));
     *buffer = block.bytes.data();
     return static_cast<la_ssize_t>(block.size);
 }
@@ -236,6 +250,13 @@ bool TarReader::copy_delivered(std::uint64_t position, std::span<std::uint8_t> o
         copied += count;
     }
     return copied == out.size();
+}
+
+std::optional<Bytes> TarReader::held_from(std::uint64_t position) const {
+    Bytes held(static_cast<std::size_t>(delivered_ - position));
+    if (!copy_delivered(position, held))
+        return std::nullopt;
+    return held;
 }
 
 // The end of the archive is its first all-zero block. libarchive also uses up a

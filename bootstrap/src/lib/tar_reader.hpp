@@ -18,7 +18,7 @@ namespace vantrel {
 
 // An entry of a tar archive, with GNU long-name and pax records folded in.
 struct TarEntry {
-    std::string name;
+    std::string name;           // raw bytes; empty when its header blocks are not at hand
     bool regular_file = false;  // type flag "0" or NUL, and no link
     std::uint64_t size = 0;     // declared
 };
@@ -37,9 +37,10 @@ class TarReader {
     // The next entry, or nothing at the end of the archive.
     IoResult<std::optional<TarEntry>> next_entry();
 
-    // Appends the data of the entry just read to out. False when the data is not
-    // one run of exactly the declared size, as a sparse entry can make it.
-    IoResult<bool> read_data(Bytes& out);
+    // Writes the data of the entry just read to out, which has its declared size.
+    // False when the data is not one run of exactly that size, as a sparse entry can
+    // make it.
+    IoResult<bool> read_data(std::span<std::uint8_t> out);
 
     // After the end of the archive: the rest of the source, starting right after
     // what the archive reader used and no longer held to the limit.
@@ -63,6 +64,8 @@ class TarReader {
     IoError archive_failure() const;
     std::uint64_t consumed() const;
     bool copy_delivered(std::uint64_t position, std::span<std::uint8_t> out) const;
+    // The bytes delivered from position on, when they are still held.
+    std::optional<Bytes> held_from(std::uint64_t position) const;
     std::uint64_t after_end_marker(std::uint64_t header_start) const;
     bool last_header_is_regular_file() const;
 
@@ -81,6 +84,7 @@ class TarReader {
     bool source_failure_reported_ = false;   // to libarchive
     std::uint64_t declared_size_ = 0;
     std::uint64_t after_archive_ = 0;  // at the end: next source offset to give back
+    Bytes* recording_ = nullptr;       // gets each block delivered while it is set
 };
 
 }  // namespace vantrel

@@ -1,8 +1,12 @@
 #include "lib/digest.hpp"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
+#include <stop_token>
 #include <string>
+
+#include "lib/concurrent_sha256.hpp"
 
 #include "minisign_tool_support.hpp"
 
@@ -84,6 +88,45 @@ TEST(DigestTest, BothDigestsEqualTheCoreutilsToolsAtBlockBoundaries) {
         EXPECT_EQ(lower_hex(sha256(data)), tool_digest("sha256sum", file)) << size;
         EXPECT_EQ(lower_hex(blake2b_512(data)), tool_digest("b2sum", file)) << size;
     }
+}
+
+// Sizes around SHA-256's block and padding edges and around the chunks that a stop
+// request is looked at between (1 MiB).
+constexpr std::size_t sha256_sizes[] = {0,  1,    55,      56,      63,      64,
+                                        65, 1000, 1048575, 1048576, 1048577, 3145733};
+
+Bytes random_bytes(std::size_t size) {
+    require_sodium();
+    Bytes bytes(size);
+    if (size != 0)  // an empty vector's data may be null, which libsodium may not take
+        randombytes_buf(bytes.data(), bytes.size());
+    return bytes;
+}
+
+Sha256Digest libsodium_sha256(ByteView data) {
+    Sha256Digest digest{};
+    crypto_hash_sha256(digest.data(), data.data(), data.size());
+    return digest;
+}
+
+TEST(DigestTest, Sha256EqualsLibsodiumOnRandomInputs) {
+    for (const std::size_t size : sha256_sizes) {
+        const Bytes data = random_bytes(size);
+        const Sha256Digest expected = libsodium_sha256(data);
+        EXPECT_EQ(sha256(data), expected) << size;
+        EXPECT_EQ(sha256_unless_stopped(data, std::stop_source().get_token()), expected) << size;
+        ConcurrentSha256 concurrent(data);
+        EXPECT_EQ(concurrent.digest(), expected) << size;
+        EXPECT_EQ(concurrent.digest(), expected) << size << ", asked again";
+    }
+}
+
+TEST(DigestTest, Sha256GivesNothingOnceStopped) {
+    std::stop_source stop;
+    stop.request_stop();
+    for (const std::size_t size : {1u, 1048577u})
+        EXPECT_EQ(sha256_unless_stopped(random_bytes(size), stop.get_token()), std::nullopt)
+            << size;
 }
 
 TEST(DigestTest, LowerHexWritesTwoLowerCaseDigitsPerByte) {

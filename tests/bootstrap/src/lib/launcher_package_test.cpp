@@ -39,6 +39,8 @@ constexpr std::size_t tail_limit = 1048576;
 constexpr std::size_t tar_stream_limit = 68157440;
 
 const std::string launcher_name(launcher_file_name);
+// Read up to its NUL, this would pass for the launcher's name.
+const std::string launcher_name_nul_x = launcher_name + std::string("\0x", 2);
 
 // The failure detail, or "" when the launcher comes out as expected.
 std::string outcome(ByteView package, ByteView expected) {
@@ -52,8 +54,12 @@ std::string outcome(ByteView package, ByteView expected) {
     return "";
 }
 
+// Through the one-call inflation and through zlib's stream, which a header checksum
+// makes extraction take: the two must agree.
 std::string outcome_of_archive(const Bytes& archive, ByteView expected) {
-    return outcome(gzip(archive), expected);
+    const std::string whole = outcome(gzip(archive), expected);
+    EXPECT_EQ(outcome(gzip(archive, {.header_crc = true}), expected), whole) << "zlib's stream";
+    return whole;
 }
 
 Bytes damaged_header(const testing::TarHeader& header) {
@@ -132,6 +138,15 @@ TEST(LauncherPackageTest, ArchiveShapes) {
              .gnu_long_name("bin/" + launcher_name)
              .entry({.name = launcher_name, .size = size, .gnu = true}, image)
              .finish(),
+         invalid_entry},
+        {"GNU long name with a NUL after the launcher name",
+         TarBuilder()
+             .gnu_long_name(launcher_name_nul_x)
+             .entry({.name = launcher_name, .size = size, .gnu = true}, image)
+             .finish(),
+         invalid_entry},
+        {"pax path with a NUL after the launcher name",
+         TarBuilder().pax({{"path", launcher_name_nul_x}}).file(launcher_name, image).finish(),
          invalid_entry},
         {"AppleDouble entry first",
          TarBuilder().file("._" + launcher_name, small).file(launcher_name, image).finish(),
@@ -414,9 +429,9 @@ TEST(LauncherPackageTest, LargestLauncherUpToTheTarReadersLimit) {
                          .file(launcher_name, launcher)
                          .blocks());
     };
-    auto package = [](Bytes archive, ByteView rest) {
+    auto package = [](Bytes archive, ByteView rest, bool header_crc = false) {
         archive.insert(archive.end(), rest.begin(), rest.end());
-        return gzip(archive, {.level = 1});
+        return gzip(archive, {.level = 1, .header_crc = header_crc});
     };
     const Bytes end_marker(2 * block, 0);
     const Bytes second_file = TarBuilder().file("readme.txt", Bytes{1}).finish(2, 0);
@@ -424,6 +439,7 @@ TEST(LauncherPackageTest, LargestLauncherUpToTheTarReadersLimit) {
     Bytes at_limit = archive_to_launcher_end(0);
     ASSERT_EQ(at_limit.size(), tar_stream_limit);
     EXPECT_EQ(outcome(package(at_limit, end_marker), launcher), "");
+    EXPECT_EQ(outcome(package(at_limit, end_marker, true), launcher), "");
     EXPECT_EQ(outcome(package(std::move(at_limit), second_file), launcher), data_after);
     EXPECT_EQ(outcome(package(archive_to_launcher_end(block), second_file), launcher), not_one);
 }
