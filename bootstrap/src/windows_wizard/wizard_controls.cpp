@@ -9,7 +9,7 @@
 namespace vantrel {
 namespace {
 
-struct ControlSpec {
+struct ControlLayout {
     int id;
     const wchar_t* class_name;
     std::string_view text;
@@ -19,7 +19,7 @@ struct ControlSpec {
 
 // The rectangles of the moving controls are replaced by the page layout at once.
 // clang-format off
-constexpr ControlSpec controls[] = {
+constexpr ControlLayout controls[] = {
     {wizard_control::title,      L"STATIC",    "",                         0,                               {20, 16, 310, 22}},
     {wizard_control::body,       L"STATIC",    "",                         0,                               {20, 45, 310, 88}},
     {wizard_control::status,     L"STATIC",    "",                         0,                               {20, 163, 310, 25}},
@@ -44,12 +44,13 @@ bool create_wizard_controls(HWND dialog) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     const auto font =
         reinterpret_cast<WPARAM>(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
-    for (const ControlSpec& spec : controls) {
-        const RECT pixels = dialog_pixels(dialog, spec.rect);
+    for (const ControlLayout& wanted : controls) {
+        const RECT pixels = dialog_pixels(dialog, wanted.rect);
         const HWND control = CreateWindowExW(
-            0, spec.class_name, to_wide(spec.text).c_str(), spec.style | WS_CHILD | WS_VISIBLE,
-            pixels.left, pixels.top, pixels.right - pixels.left, pixels.bottom - pixels.top, dialog,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+            0, wanted.class_name, to_wide(wanted.text).c_str(),
+            wanted.style | WS_CHILD | WS_VISIBLE, pixels.left, pixels.top,
+            pixels.right - pixels.left, pixels.bottom - pixels.top, dialog,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(wanted.id)), instance, nullptr);
         if (control == nullptr)
             return false;
         SendMessageW(control, WM_SETFONT, font, TRUE);
