@@ -11,6 +11,11 @@ readonly stamp_dir=$prefix/share/vantrel-setup
 readonly log_dir=$deps_root/logs
 readonly toolchain_file=$repo_root/cmake/mingw-w64-x86_64.cmake
 readonly build_jobs=2
+# The toolchain file's section flags, for the builds that do not go through CMake.
+section_flags=$(sed -n 's/^set(VANTREL_SECTION_FLAGS "\(.*\)")$/\1/p' "$toolchain_file")
+readonly section_flags
+# libpng is built for the simplified read API alone: the banner is all it decodes.
+readonly libpng_options=$repo_root/scripts/setup.d/libpng-read.dfa
 
 windows_libraries=(libsodium libarchive libpng libdeflate libcrypto googletest)
 
@@ -42,7 +47,7 @@ cache_key() {
     printf 'zlib %s\n' "$(package_version libz-mingw-w64-dev)"
     printf 'recipe %s\n' "$({
         declare -f "build_$lib" fetch_debian_source cross_cmake
-        cat "$toolchain_file"
+        cat "$toolchain_file" "$libpng_options"
     } | sha256sum | cut -d' ' -f1)"
 }
 
@@ -106,7 +111,7 @@ build_libsodium() {
     # The release tarball has no configure script; autogen.sh would download.
     autoreconf -ivf
     ./configure --host="$mingw_triple" --prefix="$prefix" --disable-shared --enable-static \
-        --disable-dependency-tracking CC="$mingw_triple-gcc-posix"
+        --disable-dependency-tracking CC="$mingw_triple-gcc-posix" CFLAGS="-O2 $section_flags"
     make -j"$build_jobs"
     make install
 }
@@ -137,7 +142,7 @@ build_libpng() {
     local work=$1
     fetch_debian_source libpng1.6 "$2" "$work"
     cross_cmake "$work/src" "$work/build" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF \
-        -DPNG_TESTS=OFF "${zlib_flags[@]}"
+        -DPNG_TESTS=OFF -DDFA_XTRA="$libpng_options" "${zlib_flags[@]}"
     cmake --build "$work/build" -j "$build_jobs"
     cmake --install "$work/build"
 }
@@ -148,7 +153,8 @@ build_libdeflate() {
     # shellcheck disable=SC2164 # errexit holds in the build job
     cd "$work/src"
     # The makefile names a MinGW static library libdeflatestatic.lib.
-    make -j"$build_jobs" CC="$mingw_triple-gcc-posix" AR="$mingw_triple-ar" libdeflatestatic.lib
+    make -j"$build_jobs" CC="$mingw_triple-gcc-posix" AR="$mingw_triple-ar" \
+        CFLAGS="-O2 $section_flags" libdeflatestatic.lib
     install -D -m 644 libdeflatestatic.lib "$prefix/lib/libdeflate.a"
     install -D -m 644 -t "$prefix/include" libdeflate.h
 }

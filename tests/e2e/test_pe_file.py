@@ -13,6 +13,8 @@ pefile = pytest.importorskip("pefile", reason="pefile is not installed (run with
 REPO_ROOT = pathlib.Path(__file__).resolve().parents[2]
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+# Players download the setup: it stays under 1.5 MB.
+SIZE_LIMIT = 1_500_000
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -73,6 +75,11 @@ def png_chunks(data, start):
 ], ids=["machine-amd64", "pe32-plus", "subsystem-gui"])
 def test_header(pe, field, expected):
     assert field(pe) == expected
+
+
+def test_program_stays_under_the_size_limit(pe):
+    size = exe_path().stat().st_size
+    assert size < SIZE_LIMIT, f"Vantrel.exe is {size:,} bytes"
 
 
 # --- manifest --------------------------------------------------------------------------------
