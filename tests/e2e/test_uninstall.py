@@ -226,6 +226,16 @@ def assert_failure_box(box: Box, text: str) -> None:
     assert box.exit_code == 1
 
 
+def assert_refused_after_the_confirmation(request, answer) -> None:
+    """Yes to the confirmation, then the start failure box and exit code 1."""
+    confirmation = answer("yes")
+    assert_confirmation(confirmation)
+    assert confirmation.next_box  # the failure box, after the confirmation
+    failure = answer("ok")
+    assert request.wait(30) == 1
+    assert_failure_box(failure, START_FAILED)
+
+
 def test_answering_no_changes_nothing(installed, wine, answer):
     before, entry = snapshot(wine), apps_entry(wine)
     request = start(wine, installed.bootstrap, "--uninstall")
@@ -276,12 +286,7 @@ def test_a_request_from_the_downloaded_setup_fails_after_the_confirmation(instal
     before, entry = snapshot(wine), apps_entry(wine)
     download = tmp_path / "Downloads" / "Vantrel.exe"  # the console fixture's download
     request = start(wine, download, "--uninstall")
-    confirmation = answer("yes")
-    assert_confirmation(confirmation)
-    assert confirmation.next_box  # the failure box, after the confirmation
-    failure = answer("ok")
-    assert request.wait(30) == 1
-    assert_failure_box(failure, START_FAILED)
+    assert_refused_after_the_confirmation(request, answer)
     assert not prefix_support.changes(before, snapshot(wine))
     assert apps_entry(wine) == entry
     assert worker_folders(wine) == []
@@ -294,12 +299,7 @@ def test_with_nothing_installed_the_confirmation_still_comes_first(clean, leftov
     assert request.wait(30) == 0
 
     request = start(wine, vantrel_exe, "--uninstall")
-    confirmation = answer("yes")
-    assert_confirmation(confirmation)
-    assert confirmation.next_box  # the failure box, after the confirmation
-    failure = answer("ok")
-    assert request.wait(30) == 1
-    assert_failure_box(failure, START_FAILED)
+    assert_refused_after_the_confirmation(request, answer)
     assert not clean.exists()
     assert worker_folders(wine) == []
 
@@ -314,12 +314,7 @@ def test_an_entry_of_another_installation_stops_the_request(value, data, install
                      "/f"]).returncode == 0
     before, entry = snapshot(wine), apps_entry(wine)
     request = start(wine, installed.bootstrap, "--uninstall")
-    confirmation = answer("yes")
-    assert_confirmation(confirmation)
-    assert confirmation.next_box  # the failure box, after the confirmation
-    failure = answer("ok")
-    assert request.wait(30) == 1
-    assert_failure_box(failure, START_FAILED)
+    assert_refused_after_the_confirmation(request, answer)
     assert not prefix_support.changes(before, snapshot(wine))
     assert apps_entry(wine) == entry
     assert worker_folders(wine) == []

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "lib/bytes.hpp"
-#include "lib/result.hpp"
 #include "lib/download_progress_hook.hpp"
+#include "lib/result.hpp"
 
 namespace vantrel {
 

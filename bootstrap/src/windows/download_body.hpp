@@ -8,8 +8,8 @@
 #include <span>
 
 #include "lib/bytes.hpp"
-#include "lib/result.hpp"
 #include "lib/download_progress_hook.hpp"
+#include "lib/result.hpp"
 
 namespace vantrel {
 

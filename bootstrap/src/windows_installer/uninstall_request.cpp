@@ -90,6 +90,12 @@ Status start_worker(const UninstallSystem& system) {
 
 }  // namespace
 
+UninstallOutcome uninstall_failure(MessageBoxes& boxes, std::string_view text, UINT flags,
+                                   Error error) {
+    boxes.show(text, flags);
+    return {1, std::move(error)};
+}
+
 UninstallOutcome request_uninstall(MessageBoxes& boxes, const UninstallSystem& system) {
     system.before_step(1);
     if (boxes.show(uninstall_confirmation_text, uninstall_confirmation_flags) != IDYES)
@@ -97,8 +103,8 @@ UninstallOutcome request_uninstall(MessageBoxes& boxes, const UninstallSystem& s
     Status started = start_worker(system);
     if (started)
         return {};
-    boxes.show(uninstall_start_failure_text, uninstall_start_failure_flags);
-    return {1, std::move(started).error()};
+    return uninstall_failure(boxes, uninstall_start_failure_text, uninstall_start_failure_flags,
+                             std::move(started).error());
 }
 
 int run_uninstall_request() {

@@ -27,6 +27,10 @@ struct UninstallOutcome {
     std::optional<Error> failure;
 };
 
+// The end of a failed uninstall role: the failure box, then exit code 1 and the error.
+UninstallOutcome uninstall_failure(MessageBoxes& boxes, std::string_view text, UINT flags,
+                                   Error error);
+
 // Confirms, checks that the installed bootstrap runs and that the Apps
 // entry is this installation's, copies the program to a new "orvane-uninstall-"
 // folder in the temporary folder and starts the copy as the worker.

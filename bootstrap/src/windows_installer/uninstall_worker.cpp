@@ -241,8 +241,8 @@ UninstallOutcome perform_uninstall(MessageBoxes& boxes, const UninstallSystem& s
         boxes.show(uninstall_success_text, uninstall_success_flags);
         return {};
     }
-    boxes.show(uninstall_finish_failure_text, uninstall_finish_failure_flags);
-    return {1, std::move(removed).error()};
+    return uninstall_failure(boxes, uninstall_finish_failure_text, uninstall_finish_failure_flags,
+                             std::move(removed).error());
 }
 
 int run_uninstall_worker() {

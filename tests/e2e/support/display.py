@@ -9,6 +9,8 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
+from support.processes import stop_process
+
 SCREEN = "1024x768x24"
 
 
@@ -29,13 +31,7 @@ class Xvfb:
         return path
 
     def stop(self) -> None:
-        if self.process is not None and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
 
 
 def _launch(number: int, timeout: float, detach: bool) -> Xvfb | None:

@@ -18,6 +18,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from support.certificates import SERVER_HOST, CertificateAuthority
+from support.processes import stop_process
 
 NGINX = "/usr/sbin/nginx"
 MIME_TYPES = Path("/etc/nginx/mime.types")  # Debian's, from nginx-common
@@ -81,13 +82,7 @@ class NginxHost:
         return self.folder / "error.log"
 
     def stop(self) -> None:
-        if self.process is not None and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
 
 
 def _accepts(port: int) -> bool:

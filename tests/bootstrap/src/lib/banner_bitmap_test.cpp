@@ -60,8 +60,8 @@ void append_chunk(std::vector<unsigned char>& png, const char (&type)[5],
     const std::size_t type_at = png.size();
     png.insert(png.end(), type, type + 4);
     png.insert(png.end(), body.begin(), body.end());
-    append_big_endian(png, static_cast<std::uint32_t>(crc32(
-                               0, png.data() + type_at, static_cast<uInt>(body.size() + 4))));
+    append_big_endian(png, static_cast<std::uint32_t>(
+                               crc32(0, png.data() + type_at, static_cast<uInt>(body.size() + 4))));
 }
 
 // A minimal encoder: the program's libpng is built without the writer.
@@ -75,9 +75,9 @@ std::vector<unsigned char> encoded_png(std::uint32_t width, std::uint32_t height
     }
     std::vector<unsigned char> compressed(compressBound(static_cast<uLong>(rows.size())));
     uLongf compressed_size = static_cast<uLongf>(compressed.size());
-    EXPECT_EQ(compress(compressed.data(), &compressed_size, rows.data(),
-                       static_cast<uLong>(rows.size())),
-              Z_OK);
+    EXPECT_EQ(
+        compress(compressed.data(), &compressed_size, rows.data(), static_cast<uLong>(rows.size())),
+        Z_OK);
     compressed.resize(compressed_size);
 
     std::vector<unsigned char> header;
