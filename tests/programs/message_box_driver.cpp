@@ -25,6 +25,10 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "windows/wide_text.hpp"
+
 namespace {
 
 void say(const std::string& line) {
@@ -33,47 +37,8 @@ void say(const std::string& line) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), DWORD(text.size()), &written, nullptr);
 }
 
-std::string utf8(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string out(std::size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), size, nullptr,
-                        nullptr);
-    return out;
-}
-
 std::string json_string(std::wstring_view text) {
-    std::string out = "\"";
-    for (const char c : utf8(text)) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    wsprintfA(escaped, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
+    return nlohmann::json(vantrel::from_wide(text).value_or("(not valid UTF-16)")).dump();
 }
 
 std::wstring window_text(HWND window) {
