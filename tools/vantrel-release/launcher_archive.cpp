@@ -10,11 +10,13 @@
 
 #include "lib/install_names.hpp"
 #include "lib/release_limits.hpp"
+#include "lib/tar_format.hpp"
 
 namespace vantrel::release_tool {
 namespace {
 
-constexpr std::size_t block_size = 512;
+using namespace tar_format;
+
 constexpr std::size_t record_size = 10240;  // what tar tools pad an archive to
 constexpr std::size_t end_marker_size = 2 * block_size;
 constexpr int compression_level = 9;
@@ -22,24 +24,6 @@ constexpr int gzip_window_bits = 15 + 16;  // 32 KiB window, gzip wrapper
 constexpr int memory_level = 8;
 
 using Block = std::array<std::uint8_t, block_size>;
-
-// Field offsets and widths of a ustar header.
-struct Field {
-    std::size_t offset;
-    std::size_t width;
-};
-constexpr Field name_field{0, 100};
-constexpr Field mode_field{100, 8};
-constexpr Field uid_field{108, 8};
-constexpr Field gid_field{116, 8};
-constexpr Field size_field{124, 12};
-constexpr Field mtime_field{136, 12};
-constexpr Field checksum_field{148, 8};
-constexpr std::size_t typeflag_offset = 156;
-constexpr Field magic_field{257, 6};
-constexpr Field version_field{263, 2};
-constexpr Field devmajor_field{329, 8};
-constexpr Field devminor_field{337, 8};
 
 constexpr unsigned launcher_mode = 0644;
 
@@ -68,8 +52,8 @@ Block launcher_header(std::size_t size) {
     put_octal(header, gid_field, 0);
     put_octal(header, size_field, size);
     put_octal(header, mtime_field, 0);
-    header[typeflag_offset] = '0';
-    put_text(header, magic_field, std::string_view("ustar\0", 6));
+    header[type_flag_offset] = '0';
+    put_text(header, magic_field, posix_magic);
     put_text(header, version_field, "00");
     put_octal(header, devmajor_field, 0);
     put_octal(header, devminor_field, 0);

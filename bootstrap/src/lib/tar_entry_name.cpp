@@ -5,19 +5,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "lib/tar_format.hpp"
+
 namespace vantrel {
 namespace {
 
-constexpr std::size_t block_size = 512;
-constexpr std::size_t name_offset = 0;
-constexpr std::size_t name_width = 100;
-constexpr std::size_t size_offset = 124;
-constexpr std::size_t size_width = 12;
-constexpr std::size_t type_offset = 156;
-constexpr std::size_t magic_offset = 257;
-constexpr std::string_view posix_magic("ustar\0", 6);
-constexpr std::size_t prefix_offset = 345;
-constexpr std::size_t prefix_width = 155;
+using namespace tar_format;
+
 constexpr std::uint8_t base_256_mark = 0x80;
 // Record types that come before the header they apply to and carry data of their own.
 constexpr std::string_view record_types = "LxXgKAEV";
@@ -25,15 +19,15 @@ constexpr std::string_view record_types = "LxXgKAEV";
 constexpr std::uint64_t largest_record = std::uint64_t{1} << 40;
 
 // A fixed-width text field, up to its first NUL.
-std::string_view field_text(ByteView header, std::size_t offset, std::size_t width) {
-    const std::string_view field = as_text(header.subspan(offset, width));
-    return field.substr(0, field.find('\0'));
+std::string_view field_text(ByteView header, Field field) {
+    const std::string_view text = as_text(header.subspan(field.offset, field.width));
+    return text.substr(0, text.find('\0'));
 }
 
 // The size field: octal digits after any blanks, or a big-endian number when its
 // first byte has the top bit set.
 std::optional<std::uint64_t> record_size(ByteView header) {
-    const ByteView field = header.subspan(size_offset, size_width);
+    const ByteView field = header.subspan(size_field.offset, size_field.width);
     std::uint64_t size = 0;
     if ((field[0] & base_256_mark) != 0) {
         for (std::size_t i = 1; i < field.size(); ++i) {
@@ -74,9 +68,10 @@ bool take_pax_path(std::string_view body, std::optional<std::string>& path) {
 }
 
 std::string header_name(ByteView header) {
-    const std::string_view name = field_text(header, name_offset, name_width);
-    const std::string_view prefix = field_text(header, prefix_offset, prefix_width);
-    const bool posix = as_text(header.subspan(magic_offset, posix_magic.size())) == posix_magic;
+    const std::string_view name = field_text(header, name_field);
+    const std::string_view prefix = field_text(header, prefix_field);
+    const bool posix =
+        as_text(header.subspan(magic_field.offset, magic_field.width)) == posix_magic;
     if (!posix || prefix.empty())
         return std::string(name);
     return std::string(prefix) + "/" + std::string(name);
@@ -90,7 +85,7 @@ std::optional<std::string> tar_entry_name(ByteView blocks) {
     while (blocks.size() >= block_size) {
         const ByteView header = blocks.first(block_size);
         blocks = blocks.subspan(block_size);
-        const char type = static_cast<char>(header[type_offset]);
+        const char type = static_cast<char>(header[type_flag_offset]);
         if (record_types.find(type) == std::string_view::npos) {
             if (!blocks.empty())
                 return std::nullopt;

@@ -7,6 +7,7 @@
 
 #include "lib/internal_fault.hpp"
 #include "lib/tar_entry_name.hpp"
+#include "lib/tar_format.hpp"
 
 namespace vantrel {
 namespace {
@@ -14,17 +15,16 @@ namespace {
 // Bytes handed to libarchive per read; it keeps no more than the latest two.
 constexpr std::size_t read_ahead_size = 65536;
 
-constexpr std::size_t header_size = 512;
-constexpr std::size_t checksum_offset = 148;
-constexpr std::size_t checksum_width = 8;
-constexpr std::size_t type_flag_offset = 156;
+using tar_format::block_size;
+using tar_format::checksum_field;
+using tar_format::type_flag_offset;
 
 // For the rare failure libarchive gives no text for.
 constexpr std::string_view unreadable_archive = "unreadable tar archive";
 // libarchive's error number for failures without an errno (not in its public header).
 constexpr int miscellaneous_error = -1;
 
-using Header = std::array<std::uint8_t, header_size>;
+using Header = std::array<std::uint8_t, block_size>;
 
 bool is_octal_digit(std::uint8_t c) {
     return c >= '0' && c <= '7';
@@ -34,7 +34,7 @@ bool is_octal_digit(std::uint8_t c) {
 // blanks or NULs, matching the sum of the block's bytes (the field itself counted
 // as blanks) taken as unsigned or, as some old writers did, as signed bytes.
 bool checksum_matches(const Header& header) {
-    const auto field = std::span(header).subspan(checksum_offset, checksum_width);
+    const auto field = std::span(header).subspan(checksum_field.offset, checksum_field.width);
     if (!std::all_of(field.begin(), field.end(),
                      [](std::uint8_t c) { return c == ' ' || c == 0 || is_octal_digit(c); })) {
         return false;
@@ -46,8 +46,9 @@ bool checksum_matches(const Header& header) {
 
     long long unsigned_sum = 0;
     long long signed_sum = 0;
-    for (std::size_t i = 0; i < header_size; ++i) {
-        const bool in_field = i >= checksum_offset && i < checksum_offset + checksum_width;
+    for (std::size_t i = 0; i < block_size; ++i) {
+        const bool in_field =
+            i >= checksum_field.offset && i < checksum_field.offset + checksum_field.width;
         const std::uint8_t byte = in_field ? ' ' : header[i];
         unsigned_sum += byte;
         signed_sum += static_cast<std::int8_t>(byte);
@@ -263,14 +264,14 @@ std::optional<Bytes> TarReader::held_from(std::uint64_t position) const {
 // second one when there is one; that block belongs to what follows the end.
 std::uint64_t TarReader::after_end_marker(std::uint64_t header_start) const {
     const std::uint64_t end = consumed();
-    if (end < header_start + 2 * header_size)
+    if (end < header_start + 2 * block_size)
         return end;
-    std::array<std::uint8_t, 2 * header_size> last{};
+    std::array<std::uint8_t, 2 * block_size> last{};
     if (!copy_delivered(end - last.size(), last))
         internal_fault("tar end marker is no longer held");
     const bool two_zero_blocks =
         std::all_of(last.begin(), last.end(), [](std::uint8_t byte) { return byte == 0; });
-    return two_zero_blocks ? end - header_size : end;
+    return two_zero_blocks ? end - block_size : end;
 }
 
 // libarchive has just used the entry's last header block (after any long-name
@@ -279,7 +280,7 @@ std::uint64_t TarReader::after_end_marker(std::uint64_t header_start) const {
 bool TarReader::last_header_is_regular_file() const {
     const std::uint64_t end = consumed();
     Header header{};
-    if (end < header_size || !copy_delivered(end - header_size, header))
+    if (end < block_size || !copy_delivered(end - block_size, header))
         internal_fault("tar header is no longer held");
     const std::uint8_t type = header[type_flag_offset];
     return (type == '0' || type == 0) && checksum_matches(header);
