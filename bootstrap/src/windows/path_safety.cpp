@@ -115,6 +115,14 @@ Status ensure_no_links(const std::wstring& path) {
     return ensure_no_links(path, query_link_metadata);
 }
 
+Status ensure_no_links(std::initializer_list<std::wstring> paths) {
+    for (const std::wstring& path : paths) {
+        if (Status safe = ensure_no_links(path); !safe)
+            return safe;
+    }
+    return {};
+}
+
 IoStatus check_regular_file(const std::wstring& path, const MetadataQuery& query) {
     const LinkMetadata metadata = query(normalized_path(path));
     if (metadata.error != 0)

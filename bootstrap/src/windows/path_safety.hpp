@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ inline constexpr std::string_view not_regular_file_message =
 // Succeeds when neither the path nor any ancestor is a reparse point (link,
 // junction, mount point). Missing components are allowed. Stage Installation.
 Status ensure_no_links(const std::wstring& path);
+// ensure_no_links for each path in turn, up to the first failure.
+Status ensure_no_links(std::initializer_list<std::wstring> paths);
 
 // A regular file: not a folder, not a symbolic link or junction.
 IoStatus check_regular_file(const std::wstring& path);

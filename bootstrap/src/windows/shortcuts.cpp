@@ -134,10 +134,10 @@ IoResult<TempFile> create_temp_shortcut(const std::wstring& folder, NameSource& 
 Status update_setup_shortcut(const std::wstring& product_folder, const std::wstring& desktop,
                              const std::wstring& programs, const ShellLinkFactory& factory) {
     const std::wstring desktop_setup_shortcut = join_path(desktop, older_vantrel_name);
-    for (const std::wstring& path :
-         {product_folder, desktop_setup_shortcut, join_path(programs, layout::shortcut_name)}) {
-        if (auto safe = ensure_no_links(path); !safe)
-            return safe;
+    if (auto safe = ensure_no_links(
+            {product_folder, desktop_setup_shortcut, join_path(programs, layout::shortcut_name)});
+        !safe) {
+        return safe;
     }
     if (auto pointed =
             point_shortcut(programs, bootstrap_path(product_folder), Stage::Bootstrap, factory);
@@ -151,20 +151,20 @@ Status refresh_launcher_shortcuts(const ShortcutFolders& folders, const ShellLin
     const std::wstring bootstrap = bootstrap_path(folders.product);
     const std::wstring launcher_folder = launcher_folder_of(folders.product);
     const std::wstring launcher = launcher_executable_path(folders.product);
-    for (const std::wstring& path : {
-             bootstrap,
-             launcher,
-             join_path(folders.product, layout::bootstrap_lock_name),
-             join_path(launcher_folder, layout::launcher_lock_name),
-             join_path(folders.desktop, layout::shortcut_name),
-             join_path(folders.desktop, older_vantrel_name),
-             join_path(folders.desktop, older_orvane_name),
-             join_path(folders.programs, layout::shortcut_name),
-             join_path(folders.programs, older_orvane_name),
-             join_path(folders.programs, older_vantrel_name),
-         }) {
-        if (auto safe = ensure_no_links(path); !safe)
-            return safe;
+    if (auto safe = ensure_no_links({
+            bootstrap,
+            launcher,
+            join_path(folders.product, layout::bootstrap_lock_name),
+            join_path(launcher_folder, layout::launcher_lock_name),
+            join_path(folders.desktop, layout::shortcut_name),
+            join_path(folders.desktop, older_vantrel_name),
+            join_path(folders.desktop, older_orvane_name),
+            join_path(folders.programs, layout::shortcut_name),
+            join_path(folders.programs, older_orvane_name),
+            join_path(folders.programs, older_vantrel_name),
+        });
+        !safe) {
+        return safe;
     }
     if (!is_existing_file(launcher) || !is_existing_file(bootstrap))
         return Error::from_text(Stage::Installation, shortcut_targets_missing_message);

@@ -35,10 +35,8 @@ Status check_installed_bootstrap(const std::wstring& product) {
     if (!same_path(product, *expected))
         return failure(unexpected_install_folder_message);
     const std::wstring bootstrap = join_path(product, layout::bootstrap_file_name);
-    for (const std::wstring& path : {product, bootstrap}) {
-        if (Status safe = ensure_no_links(path); !safe)
-            return safe;
-    }
+    if (Status safe = ensure_no_links({product, bootstrap}); !safe)
+        return safe;
     if (!is_existing_file(bootstrap))
         return failure(bootstrap_missing_message);
     return {};
@@ -128,8 +126,8 @@ Result<bool> apps_entry_is_ours(const RegistryKey& entry, const std::wstring& pr
     return *publisher == company_name;
 }
 
-Result<RegistryKey> validate_apps_entry(const std::wstring& product_folder) {
-    Result<std::optional<RegistryKey>> opened = open_apps_entry(KEY_READ | DELETE);
+Result<RegistryKey> open_own_apps_entry(REGSAM access, const std::wstring& product_folder) {
+    Result<std::optional<RegistryKey>> opened = open_apps_entry(access);
     if (!opened)
         return std::move(opened).error();
     if (!opened->has_value())
@@ -140,9 +138,16 @@ Result<RegistryKey> validate_apps_entry(const std::wstring& product_folder) {
         return ours.error();
     if (!*ours)
         return failure(registration_mismatch_message);
+    return entry;
+}
+
+Result<RegistryKey> validate_apps_entry(const std::wstring& product_folder) {
+    Result<RegistryKey> entry = open_own_apps_entry(KEY_READ | DELETE, product_folder);
+    if (!entry)
+        return entry;
     DWORD subkeys = 0;
     const LSTATUS status =
-        RegQueryInfoKeyW(entry.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+        RegQueryInfoKeyW(entry->get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                          nullptr, nullptr, nullptr, nullptr, nullptr);
     if (status != ERROR_SUCCESS)
         return registry_failure(status);

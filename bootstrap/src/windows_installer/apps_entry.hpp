@@ -50,6 +50,10 @@ Result<std::optional<RegistryKey>> open_apps_entry(REGSAM access);
 // read is an error.
 Result<bool> apps_entry_is_ours(const RegistryKey& entry, const std::wstring& product_folder);
 
+// The entry opened with the access mask, when there is one and it is ours; otherwise
+// the registration missing or mismatch message.
+Result<RegistryKey> open_own_apps_entry(REGSAM access, const std::wstring& product_folder);
+
 // The entry, open with KEY_READ | DELETE, when it is ours and has no subkeys.
 Result<RegistryKey> validate_apps_entry(const std::wstring& product_folder);
 

@@ -12,14 +12,6 @@
 namespace vantrel {
 namespace {
 
-Error installation(std::string_view detail) {
-    return Error::from_text(Stage::Installation, detail);
-}
-
-Error installation(const IoError& failure) {
-    return Error::from_io(Stage::Installation, failure);
-}
-
 // Steps 2 to 12. The Apps entry's key stays open to the end; the worker folder is
 // removed with its content on every failure, before the caller shows its box.
 Status start_worker(const UninstallSystem& system) {
@@ -30,44 +22,34 @@ Status start_worker(const UninstallSystem& system) {
     const std::wstring bootstrap = join_path(*product, layout::bootstrap_file_name);
 
     system.before_step(3);
-    for (const std::wstring& path : {*product, bootstrap}) {
-        if (Status safe = ensure_no_links(path); !safe)
-            return safe;
-    }
+    if (Status safe = ensure_no_links({*product, bootstrap}); !safe)
+        return safe;
 
     system.before_step(4);
     const IoResult<std::wstring> program = system.running_executable();
     if (!program)
-        return installation(program.error());
+        return uninstall_error(program.error());
 
     system.before_step(5);
     const IoResult<bool> same = same_file(bootstrap, *program);
     if (!same)
-        return installation(same.error());
+        return uninstall_error(same.error());
     if (!*same)
-        return installation(not_installed_copy_message);
+        return uninstall_error(not_installed_copy_message);
 
+    // Steps 6 and 7 as one: the entry is opened and found to be ours.
     system.before_step(6);
-    Result<std::optional<RegistryKey>> entry = open_apps_entry(KEY_READ);
+    const Result<RegistryKey> entry = open_own_apps_entry(KEY_READ, *product);
     if (!entry)
-        return std::move(entry).error();
-    if (!entry->has_value())
-        return installation(registration_missing_message);
-
-    system.before_step(7);
-    const Result<bool> ours = apps_entry_is_ours(**entry, *product);
-    if (!ours)
-        return ours.error();
-    if (!*ours)
-        return installation(registration_mismatch_message);
+        return entry.error();
 
     system.before_step(8);
     const IoResult<std::wstring> temp = system.temporary_folder();
     if (!temp)
-        return installation(temp.error());
+        return uninstall_error(temp.error());
     IoResult<TempFolder> folder = create_temp_folder(*temp, layout::uninstall_folder_prefix);
     if (!folder)
-        return installation(folder.error());
+        return uninstall_error(folder.error());
 
     system.before_step(9);
     if (Status safe = ensure_no_links(folder->path()); !safe)
@@ -76,11 +58,11 @@ Status start_worker(const UninstallSystem& system) {
     system.before_step(10);
     const std::wstring worker = join_path(folder->path(), layout::uninstall_copy_name);
     if (IoStatus copied = copy_to_new_file(*program, worker); !copied)
-        return installation(copied.error());
+        return uninstall_error(copied.error());
 
     system.before_step(11);
     if (IoStatus started = system.start_worker(worker); !started)
-        return installation(started.error());
+        return uninstall_error(started.error());
 
     // Step 12: the worker runs from the folder, which stays; the key closes on return.
     system.before_step(12);
@@ -89,6 +71,14 @@ Status start_worker(const UninstallSystem& system) {
 }
 
 }  // namespace
+
+Error uninstall_error(std::string_view detail) {
+    return Error::from_text(Stage::Installation, detail);
+}
+
+Error uninstall_error(const IoError& failure) {
+    return Error::from_io(Stage::Installation, failure);
+}
 
 UninstallOutcome uninstall_failure(MessageBoxes& boxes, std::string_view text, UINT flags,
                                    Error error) {

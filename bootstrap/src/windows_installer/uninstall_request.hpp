@@ -27,6 +27,10 @@ struct UninstallOutcome {
     std::optional<Error> failure;
 };
 
+// Every failure of the uninstall roles has stage Installation.
+Error uninstall_error(std::string_view detail);
+Error uninstall_error(const IoError& failure);
+
 // The end of a failed uninstall role: the failure box, then exit code 1 and the error.
 UninstallOutcome uninstall_failure(MessageBoxes& boxes, std::string_view text, UINT flags,
                                    Error error);

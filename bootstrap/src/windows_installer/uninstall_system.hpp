@@ -34,8 +34,9 @@ struct UninstallSystem {
     // (remove_apps_entry for the product folder).
     std::function<Status(const std::wstring& path)> remove_file;
     std::function<Status(const std::wstring& product_folder)> remove_entry;
-    // Called with a step's number (Parts 5.1 and 5.2) just before the step runs;
-    // nothing in real use. Lets a test change the disk in between two steps.
+    // Called with a step's number (of the request or the worker) just before the step
+    // runs; nothing in real use. Lets a test change the disk in between two steps. The
+    // request's steps 6 and 7 run as one, after the call for 6.
     std::function<void(int step)> before_step;
 };
 

@@ -17,22 +17,6 @@
 namespace vantrel {
 namespace {
 
-Error installation(std::string_view detail) {
-    return Error::from_text(Stage::Installation, detail);
-}
-
-Error installation(const IoError& failure) {
-    return Error::from_io(Stage::Installation, failure);
-}
-
-Status no_links(std::initializer_list<const std::wstring*> paths) {
-    for (const std::wstring* path : paths) {
-        if (Status safe = ensure_no_links(*path); !safe)
-            return safe;
-    }
-    return {};
-}
-
 // Step 4: OrvaneUninstall.exe in an "orvane-uninstall-" folder of the temporary folder.
 Result<bool> in_worker_location(const std::wstring& program, const std::wstring& folder,
                                 const UninstallSystem& system) {
@@ -45,7 +29,7 @@ Result<bool> in_worker_location(const std::wstring& program, const std::wstring&
     }
     const IoResult<std::wstring> temp = system.temporary_folder();
     if (!temp)
-        return installation(temp.error());
+        return uninstall_error(temp.error());
     return same_path(*container, *temp);
 }
 
@@ -53,10 +37,10 @@ Result<bool> in_worker_location(const std::wstring& program, const std::wstring&
 Result<bool> same_digests(const std::wstring& program, const std::wstring& bootstrap) {
     const IoResult<Sha256Digest> own = file_sha256(program);
     if (!own)
-        return installation(own.error());
+        return uninstall_error(own.error());
     const IoResult<Sha256Digest> installed = file_sha256(bootstrap);
     if (!installed)
-        return installation(installed.error());
+        return uninstall_error(installed.error());
     return *own == *installed;
 }
 
@@ -69,53 +53,43 @@ Status remove_product(const UninstallSystem& system) {
     if (!product)
         return product.error();
     const std::wstring launcher_folder = join_path(*product, layout::launcher_folder_name);
-    if (Status safe = no_links({&*product, &launcher_folder}); !safe)
+    if (Status safe = ensure_no_links({*product, launcher_folder}); !safe)
         return safe;
 
     system.before_step(2);
     const IoResult<std::wstring> program = system.running_executable();
     if (!program)
-        return installation(program.error());
+        return uninstall_error(program.error());
     if (Status safe = ensure_no_links(*program); !safe)
         return safe;
 
     system.before_step(3);
     const std::optional<std::wstring> folder = parent_path(*program);
     if (!folder)
-        return installation(invalid_worker_folder_message);
+        return uninstall_error(invalid_worker_folder_message);
 
     system.before_step(4);
     const Result<bool> located = in_worker_location(*program, *folder, system);
     if (!located)
         return located.error();
     if (!*located)
-        return installation(invalid_worker_location_message);
+        return uninstall_error(invalid_worker_location_message);
 
     system.before_step(5);
     const std::wstring bootstrap = join_path(*product, layout::bootstrap_file_name);
     const IoResult<bool> same = same_file(*program, bootstrap);
     if (!same)
-        return installation(same.error());
+        return uninstall_error(same.error());
     if (*same)
-        return installation(invalid_worker_message);
+        return uninstall_error(invalid_worker_message);
 
     system.before_step(6);
     if (const Result<bool> copy = same_digests(*program, bootstrap); !copy || !*copy)
-        return copy ? installation(invalid_worker_message) : copy.error();
+        return copy ? uninstall_error(invalid_worker_message) : copy.error();
 
     system.before_step(7);
-    {
-        const Result<std::optional<RegistryKey>> entry = open_apps_entry(KEY_READ);
-        if (!entry)
-            return entry.error();
-        if (!entry->has_value())
-            return installation(registration_missing_message);
-        const Result<bool> ours = apps_entry_is_ours(**entry, *product);
-        if (!ours)
-            return ours.error();
-        if (!*ours)
-            return installation(registration_mismatch_message);
-    }
+    if (const Result<RegistryKey> entry = open_own_apps_entry(KEY_READ, *product); !entry)
+        return entry.error();
 
     // Locks.
     system.before_step(8);
@@ -129,18 +103,18 @@ Status remove_product(const UninstallSystem& system) {
 
     system.before_step(9);
     if (const Result<bool> copy = same_digests(*program, bootstrap); !copy || !*copy)
-        return copy ? installation(bootstrap_changed_message) : copy.error();
+        return copy ? uninstall_error(bootstrap_changed_message) : copy.error();
 
     system.before_step(10);
     const std::wstring launcher_lock = join_path(launcher_folder, layout::launcher_lock_name);
-    if (Status safe = no_links({&bootstrap_lock, &launcher_lock}); !safe)
+    if (Status safe = ensure_no_links({bootstrap_lock, launcher_lock}); !safe)
         return safe;
 
     system.before_step(11);
     std::optional<SetupLock> held_launcher_lock;
     const IoResult<bool> has_launcher_folder = path_exists(launcher_folder);
     if (!has_launcher_folder)
-        return installation(has_launcher_folder.error());
+        return uninstall_error(has_launcher_folder.error());
     if (*has_launcher_folder) {
         Result<SetupLock> lock =
             acquire_lock(launcher_folder, layout::launcher_lock_name, Stage::Installation);
@@ -186,7 +160,7 @@ Status remove_product(const UninstallSystem& system) {
             break;
         }
         if (system.now() >= deadline)
-            return installation(bootstrap_in_use_message);
+            return uninstall_error(bootstrap_in_use_message);
         system.pause(bootstrap_wait_pause);
     }
 
@@ -199,7 +173,7 @@ Status remove_product(const UninstallSystem& system) {
     // Removal.
     system.before_step(17);
     const std::wstring cache = join_path(launcher_folder, layout::verified_cache_name);
-    if (Status safe = no_links({&launcher, &cache, &bootstrap}); !safe)
+    if (Status safe = ensure_no_links({launcher, cache, bootstrap}); !safe)
         return safe;
 
     system.before_step(18);

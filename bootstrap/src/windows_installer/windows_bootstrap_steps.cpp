@@ -65,7 +65,7 @@ Status WindowsBootstrapSteps::find_paths() {
 Status WindowsBootstrapSteps::check_paths() {
     const ShortcutFolders& folders = places_.folders;
     const std::wstring launcher_folder = join_path(folders.product, layout::launcher_folder_name);
-    const std::wstring paths[] = {
+    return ensure_no_links({
         bootstrap_,
         launcher_folder,
         join_path(launcher_folder, to_wide(launcher_file_name)),
@@ -77,12 +77,7 @@ Status WindowsBootstrapSteps::check_paths() {
         join_path(folders.desktop, layout::older_shortcut_names[1]),
         join_path(folders.programs, layout::shortcut_name),
         join_path(folders.programs, layout::older_shortcut_names[1]),
-    };
-    for (const std::wstring& path : paths) {
-        if (auto safe = ensure_no_links(path); !safe)
-            return safe;
-    }
-    return {};
+    });
 }
 
 IoStatus WindowsBootstrapSteps::create_folders() {
