@@ -60,7 +60,7 @@ constexpr std::uint64_t bits_per_tenth_megabit =
 // What went wrong on the host: the setup's words (or ours, where the setup would
 // not notice) and what to change.
 Failure host_problem(const std::string& words, const std::string& fix) {
-    return {words + " On the host: " + fix + "."};
+    return {words + (words.ends_with('.') ? " " : ". ") + "On the host: " + fix + "."};
 }
 
 std::string or_dash(const std::string& text) {
@@ -102,7 +102,7 @@ std::string transfer_fix(std::string_view path, const Fetched& fetched, const Ho
         return "answer " + file + " with status 200";
     if (fetched.outcome.error().detail() == download_timeout_error().detail())
         return "serve " + file + " fast enough to arrive within 60 seconds";
-    return "serve a " + file + " of at most " + std::to_string(limit) + " bytes";
+    return "keep " + file + " within the setup's limit of " + std::to_string(limit) + " bytes";
 }
 
 // What the setup takes without complaint but breaks players all the same.
@@ -248,8 +248,9 @@ Done run_check(const Arguments& arguments) {
     if (expected && manifest->version != *expected) {
         return host_problem("The stable manifest names release " + manifest->version + ", not " +
                                 std::string(*expected) + ".",
-                            "upload the manifest of " + std::string(*expected) +
-                                " last, then check again until caches have let go of the old one");
+                            "promote " + std::string(*expected) +
+                                " and upload its manifest, then check again until caches have "
+                                "let go of the old one");
     }
     Outcome<ReleaseFiles> files = fetch_release(check, *manifest);
     if (!files)
