@@ -107,6 +107,22 @@ def test_check_asks_exactly_what_the_setup_asks(tools, site, server, test_ca):
     assert verdict.endswith("needs at least 0.1 Mbit/s to arrive within the setup's 60 seconds")
 
 
+@pytest.mark.parametrize("cache_control, warning", [
+    ("max-age=3600", '"Cache-Control: max-age=3600" lets caches keep the manifest for 3600 seconds.'),
+    ("public, max-age=60, s-maxage=86400", "for 86400 seconds."),
+    ("max-age=300", None),
+    ("no-cache, max-age=86400", None),
+    ("No-Store", None),
+])
+def test_check_warns_of_a_manifest_that_caches_keep_too_long(tools, server, test_ca,
+                                                           cache_control, warning):
+    server.set_rule(MANIFEST, Rule(headers=(("Cache-Control", cache_control),)))
+    result = check(tools, server.port, test_ca)
+    assert result.returncode == 0, result.stderr.decode()
+    warnings = [line for line in result.stdout.decode().splitlines() if line.startswith("Warning")]
+    assert [warning in line for line in warnings] == ([True] if warning else [])
+
+
 @pytest.mark.parametrize("url, complaint", [
     ("http://localhost", "is not a download host"),
     ("https://localhost/vantrel/", "is not a download host"),
