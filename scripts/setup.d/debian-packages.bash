@@ -6,7 +6,7 @@ debian_packages=(
     mingw-w64-x86-64-dev libz-mingw-w64-dev
     wine wine64 xvfb xauth imagemagick minisign
     python3 python3-pytest python3-pefile
-    libsodium-dev libarchive-dev zlib1g-dev libpng-dev libdeflate-dev libssl-dev nlohmann-json3-dev
+    libsodium-dev libarchive-dev zlib1g-dev libpng-dev libdeflate-dev libssl-dev libcurl4-openssl-dev nlohmann-json3-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     autoconf automake libtool dpkg-dev
     clang libclang-rt-14-dev ninja-build cmake openssl pkg-config

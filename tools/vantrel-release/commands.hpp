@@ -23,5 +23,8 @@ struct Command {
 extern const Command keygen_command;
 extern const Command publish_command;
 extern const Command verify_command;
+extern const Command check_command;
+extern const Command promote_command;
+extern const Command list_command;
 
 }  // namespace vantrel::release_tool

@@ -1,6 +1,7 @@
 // vantrel-release: the publisher's side of launcher releases. Makes signing keys,
 // publishes signed releases in the layout the setup downloads, and checks
-// published releases with the setup's own code.
+// published releases and live download hosts with the setup's own code, and
+// points stable at a published release.
 
 #include <array>
 #include <string>
@@ -22,8 +23,10 @@ constexpr int exit_usage = 2;
 
 constexpr std::size_t name_column = 10;
 
-constexpr std::array<const Command*, 3> commands = {&keygen_command, &publish_command,
-                                                    &verify_command};
+constexpr std::array<const Command*, 6> commands = {
+    &keygen_command, &publish_command, &verify_command,
+    &check_command,  &promote_command, &list_command,
+};
 
 std::string overview() {
     std::string text = "Usage: vantrel-release COMMAND [OPTIONS]\n\nCommands:\n";

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -22,8 +20,6 @@
 
 namespace vantrel::release_tool {
 namespace {
-
-constexpr mode_t published_mode = 0644;
 
 constexpr std::array<OptionDefinition, 5> publish_options{{
     {"secret", true, true},
@@ -172,16 +168,10 @@ Done run_publish(const Arguments& arguments) {
     if (Done checked = check_as_setup(*manifest, *written, *public_key, *launcher); !checked)
         return checked;
 
-    const std::filesystem::path manifest_file = tree_path(root, manifest_path);
-    if (Done created = create_folders(manifest_file.parent_path()); !created)
-        return created;
-    if (Done saved = write_file_atomically(manifest_file, release->manifest, published_mode,
-                                           Existing::Replace);
-        !saved) {
+    if (Done saved = write_stable_manifest(root, release->manifest); !saved)
         return saved;
-    }
     write_standard_output("Published launcher " + release->version + " in " + folder.string() +
-                          "\nManifest: " + manifest_file.string() + "\n");
+                          "\nManifest: " + tree_path(root, manifest_path).string() + "\n");
     return {};
 }
 

@@ -5,13 +5,12 @@
 #include <string>
 
 #include "lib/manifest.hpp"
-#include "lib/public_key.hpp"
 #include "lib/release_limits.hpp"
 #include "lib/release_verification.hpp"
 #include "lib/standard_streams.hpp"
 #include "vantrel-release/commands.hpp"
 #include "vantrel-release/file_io.hpp"
-#include "vantrel-release/minisign_keys.hpp"
+#include "vantrel-release/public_key_file.hpp"
 #include "vantrel-release/release_tree.hpp"
 
 namespace vantrel::release_tool {
@@ -48,7 +47,6 @@ Done run_verify(const Arguments& arguments) {
     const std::filesystem::path manifest_file =
         arguments.value("manifest") ? std::filesystem::path(*arguments.value("manifest"))
                                     : tree_path(root, manifest_path);
-    const std::filesystem::path key_file(*arguments.value("key"));
 
     Outcome<Bytes> manifest_body = read_at_most(manifest_file, manifest_size_limit + 1);
     if (!manifest_body)
@@ -57,14 +55,9 @@ Done run_verify(const Arguments& arguments) {
     if (!manifest)
         return failure_of(manifest.error());
 
-    Outcome<Bytes> key_text = read_at_most(key_file, key_file_limit + 1);
-    if (!key_text)
-        return std::move(key_text).error();
-    if (key_text->size() > key_file_limit)
-        return Failure{key_file.string() + ": not a minisign public key (too large)"};
-    Result<PublicKey> key = decode_public_key(as_text(*key_text));
+    Outcome<PublicKey> key = load_public_key(*arguments.value("key"));
     if (!key)
-        return failure_of(key.error());
+        return std::move(key).error();
 
     Outcome<ReleaseFiles> files = read_release_files(root, *manifest);
     if (!files)

@@ -134,8 +134,7 @@ class UpdateRun {
         for (std::size_t index = 0; index < names.size(); ++index) {
             const bool package = index == 0;
             Result<Bytes> body = steps_.download(
-                artifact_path(manifest.version, names[index]),
-                package ? package_size_limit : companion_size_limit,
+                artifact_path(manifest.version, names[index]), release_file_size_limits[index],
                 package ? progress_hook_for(package_progress) : DownloadProgressHook{});
             if (!body)
                 return std::move(body).error();

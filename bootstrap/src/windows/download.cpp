@@ -8,8 +8,8 @@
 #include <string>
 
 #include "lib/build_settings.hpp"
-#include "windows/download_body.hpp"
-#include "windows/download_rules.hpp"
+#include "lib/download_body.hpp"
+#include "lib/download_rules.hpp"
 #include "windows/wide_text.hpp"
 #include "windows/winhttp_error.hpp"
 #include "windows/winhttp_handle.hpp"
@@ -17,7 +17,6 @@
 namespace vantrel {
 namespace {
 
-constexpr wchar_t user_agent[] = L"VantrelSetup/0.1";
 constexpr INTERNET_PORT https_port = 443;
 constexpr int resolve_timeout_ms = 10000;
 constexpr int connect_timeout_ms = 10000;
@@ -68,7 +67,8 @@ Result<Bytes> download(std::string_view path, std::uint64_t limit,
         return invalid_download_path_error();
 
     // Declared in opening order, so they close as request, connection, session.
-    const WinHttpHandle session(WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+    const WinHttpHandle session(WinHttpOpen(to_wide(download_user_agent).c_str(),
+                                            WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
         return connection_error();

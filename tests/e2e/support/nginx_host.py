@@ -25,6 +25,8 @@ MIME_TYPES = Path("/etc/nginx/mime.types")  # Debian's, from nginx-common
 ADDRESS = "127.0.0.1"
 WORKER_USER = "nobody nogroup"
 _TEMP_KINDS = ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")
+MANIFEST_CACHE_CONTROL = "no-cache"
+VERSIONED_CACHE_CONTROL = "public, max-age=31536000, immutable"
 
 
 def config_text(folder: Path, tree: Path, ca: CertificateAuthority, port: int) -> str:
@@ -57,6 +59,16 @@ def config_text(folder: Path, tree: Path, ca: CertificateAuthority, port: int) -
         "        autoindex off;\n"
         "        location / {\n"
         "            limit_except GET { deny all; }\n"  # GET includes HEAD
+        "        }\n"
+        "        # The recommended cache headers: a release's files never change; the manifest\n"
+        "        # is revalidated, so that a new release reaches every player at once.\n"
+        "        location /vantrel/launcher/ {\n"
+        "            limit_except GET { deny all; }\n"
+        f"            add_header Cache-Control \"{VERSIONED_CACHE_CONTROL}\";\n"
+        "        }\n"
+        "        location = /vantrel/launcher/stable/manifest.json {\n"
+        "            limit_except GET { deny all; }\n"
+        f"            add_header Cache-Control \"{MANIFEST_CACHE_CONTROL}\";\n"
         "        }\n"
         "    }\n"
         "}\n"

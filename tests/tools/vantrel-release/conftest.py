@@ -2,6 +2,8 @@
 
 VANTREL_NATIVE_BUILD_DIR  the native build folder holding vantrel-release (default build/native)
 
+The live-host checks use the end-to-end tests' HTTPS server, test CA and nginx host.
+
 The real minisign is the reference: releases signed with it must pass `verify`, and what
 `publish` signs must pass `minisign -V`.
 """
@@ -16,7 +18,9 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tarfile
+import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -24,6 +28,7 @@ import pytest
 
 REPO = Path(__file__).resolve().parents[3]
 KEYS = REPO / "tests" / "keys"
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
 LAUNCHER_NAME = "vantrel-launcher.exe"
 FIXED_TIME = "1765267200"
 
@@ -119,6 +124,14 @@ def tools() -> Tools:
     return Tools(release, minisign)
 
 
+def publish(tools: Tools, secret: Path, version: str, launcher: bytes, out: Path, *extra,
+            stdin: bytes | None = None):
+    launcher_file = out.parent / f"launcher-{version}-{len(launcher)}.exe"
+    launcher_file.write_bytes(launcher)
+    return tools.run("publish", "--secret", secret, "--version", version, "--launcher",
+                     launcher_file, "--out", out, *extra, stdin=stdin)
+
+
 def last_line(output: bytes) -> str:
     lines = output.decode().splitlines()
     return lines[-1] if lines else ""
@@ -149,3 +162,22 @@ def minisign_release(tools: Tools, root: Path, version: str, launcher: bytes,
     tools.minisign_sign(key, tree.file(1), tree.file(3), legacy=legacy)
     tree.manifest.write_text(json.dumps(manifest_of(version)))
     return tree
+
+
+@pytest.fixture(scope="session")
+def test_ca(tmp_path_factory):
+    from support import certificates
+
+    if shutil.which("openssl") is None:
+        pytest.skip("openssl is not installed; it makes the test CA")
+    return certificates.create(tmp_path_factory.mktemp("ca"))
+
+
+@pytest.fixture
+def served_root():
+    """A folder that nginx's workers (nobody, when run as root) can read: not under pytest's
+    private temporary folders."""
+    root = Path(tempfile.mkdtemp(prefix="vantrel-release-served-"))
+    root.chmod(0o755)
+    yield root
+    shutil.rmtree(root)

@@ -24,6 +24,7 @@ from conftest import (
     last_line,
     manifest_of,
     minisign_release,
+    publish,
 )
 
 NOT_EXECUTABLE = "Extraction failed: Launcher is not a Windows x86_64 executable."
@@ -37,14 +38,6 @@ def keygen(tools: Tools, folder: Path, name: str = "release") -> tuple[Path, Pat
     return public, secret
 
 
-def publish(tools: Tools, secret: Path, version: str, launcher: bytes, out: Path, *extra,
-            stdin: bytes | None = None):
-    launcher_file = out.parent / f"launcher-{version}-{len(launcher)}.exe"
-    launcher_file.write_bytes(launcher)
-    return tools.run("publish", "--secret", secret, "--version", version, "--launcher",
-                     launcher_file, "--out", out, *extra, stdin=stdin)
-
-
 def files_under(root: Path) -> list[str]:
     return sorted(str(p.relative_to(root)) for p in root.rglob("*") if p.is_file())
 
@@ -55,6 +48,9 @@ def files_under(root: Path) -> list[str]:
     ("keygen", "unencrypted"),
     ("publish", "encrypted with a"),
     ("verify", "DIR/vantrel/launcher/<version>/"),
+    ("check", "https://HOST:PORT for a staging host"),
+    ("promote", "Rolling back is promoting an older release."),
+    ("list", '"stable" for the release'),
 ])
 def test_help_describes_each_command(tools, command, promise):
     result = tools.run(command, "--help")

@@ -1,4 +1,4 @@
-#include "windows/download_rules.hpp"
+#include "lib/download_rules.hpp"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "windows/download_body.hpp"
+#include "lib/download_body.hpp"
 
 #include <array>
 
-#include "windows/download_rules.hpp"
+#include "lib/download_rules.hpp"
 
 namespace vantrel {
 

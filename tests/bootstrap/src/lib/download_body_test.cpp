@@ -1,4 +1,4 @@
-#include "windows/download_body.hpp"
+#include "lib/download_body.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "windows/download_rules.hpp"
+#include "lib/download_rules.hpp"
 
 namespace vantrel {
 namespace {

@@ -1,12 +1,10 @@
-#include "windows/download_rules.hpp"
+#include "lib/download_rules.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 #include <string>
-
-#include "windows/winhttp_error.hpp"
 
 namespace vantrel {
 namespace {
@@ -124,21 +122,6 @@ TEST(DownloadRulesTest, TransferDeadline) {
     EXPECT_FALSE(download_time_exceeded(60000ms));
     EXPECT_TRUE(download_time_exceeded(60000ms + 1ns));
     EXPECT_TRUE(download_time_exceeded(61s));
-}
-
-TEST(WinHttpErrorTest, SystemCodesKeepTheirSystemText) {
-    const std::string text = winhttp_error_text(5);
-    EXPECT_TRUE(text.ends_with(" (os error 5)")) << text;
-    EXPECT_FALSE(text.starts_with("OS Error")) << text;
-}
-
-TEST(WinHttpErrorTest, WinHttpCodesUseTheModulesMessages) {
-    const std::string text = winhttp_error_text(12029);
-    if (text.starts_with("OS Error 12029 (FormatMessageW() returned error")) {
-        GTEST_SKIP() << "this winhttp.dll has no message table (Wine's has none): " << text;
-    }
-    EXPECT_TRUE(text.ends_with(" (os error 12029)")) << text;
-    EXPECT_FALSE(text.starts_with("OS Error")) << text;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 namespace vantrel {
 
+inline constexpr std::string_view download_user_agent = "VantrelSetup/0.1";
 inline constexpr std::size_t download_chunk_size = 16384;
 // Measured from just before the request is sent; checked before every read.
 inline constexpr std::chrono::seconds download_time_limit{60};
