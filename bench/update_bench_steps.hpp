@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bench/bench_release.hpp"
+#include "lib/build_settings.hpp"
 #include "lib/update_steps.hpp"
 
 namespace vantrel::bench {
@@ -14,6 +15,7 @@ class UpToDateSteps final : public UpdateSteps {
     explicit UpToDateSteps(const BenchRelease& release);
 
     Status find_launcher_folder() override { return {}; }
+    std::string_view release_key() override { return built_in_release_key(); }
     Result<Bytes> download(std::string_view path, std::uint64_t limit,
                            const DownloadProgressHook& progress) override;
     Status create_launcher_folder() override { return {}; }
@@ -29,6 +31,7 @@ class UpToDateSteps final : public UpdateSteps {
     std::string run_folder_path() override { return {}; }
     void keep_run_folder() override {}
     void remove_run_folder() override {}
+    void remove_stale_run_folders() override {}
     IoStatus write_staged_launcher(ByteView) override { return unexpected(); }
     IoStatus flush_staged_launcher() override { return unexpected(); }
     IoResult<bool> installed_launcher_exists() override { return unexpected(); }

@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import shutil
 import subprocess
+import time
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -227,3 +228,31 @@ def test_a_new_launcher_that_closes_at_once_is_replaced_by_the_previous(publish,
     wizard = update("wizard")
     assert wizard.outcome == ["OK"]
     assert wizard.kinds == CHECK + DOWNLOAD + INSTALL
+
+
+def test_a_run_killed_after_staging_leaves_nothing_once_the_next_run_succeeds(
+        publish, update, layout, wine, programs):
+    publish("1.0.0")
+    assert update().outcome == ["OK"]
+    staged = publish("1.1.0", "hang")  # the staged launcher's probe never answers
+    killed = subprocess.Popen(["wine", programs / "update_client.exe", "console"],
+                              env=wine.environment(), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        deadline = time.monotonic() + 60
+        while not any((folder / "vantrel-launcher.exe").is_file() and
+                      (folder / "vantrel-launcher.exe").stat().st_size == len(staged)
+                      for folder in run_folders(layout)):
+            assert killed.poll() is None, "the run ended before its launcher was staged"
+            assert time.monotonic() < deadline, "no staged launcher within a minute"
+            time.sleep(0.05)
+    finally:
+        wine.kill_all()  # as a power cut would: nothing of the run's own ending happens
+        killed.wait()
+    assert len(run_folders(layout)) == 1
+
+    newest = publish("1.2.0")
+    run = update()
+    assert run.outcome == ["OK"], run
+    assert (layout / "vantrel-launcher.exe").read_bytes() == newest
+    assert run_folders(layout) == []

@@ -30,8 +30,9 @@ constexpr vantrel::RoleTable roles{
 std::vector<std::u16string> command_line_arguments() {
     const wchar_t* text = GetCommandLineW();
     if (text == nullptr || *text == L'\0') {
-        const std::wstring module = vantrel::current_module_path();
-        return {std::u16string(module.begin(), module.end())};
+        const vantrel::IoResult<std::wstring> module = vantrel::current_module_path();
+        const std::wstring path = module ? *module : std::wstring();
+        return {std::u16string(path.begin(), path.end())};
     }
     const std::wstring_view line(text);
     return vantrel::split_command_line(std::u16string(line.begin(), line.end()));

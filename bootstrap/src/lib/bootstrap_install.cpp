@@ -20,6 +20,8 @@ class BootstrapRun {
         : options_(options), steps_(steps) {}
 
     Result<bool> run() {
+        if (auto found = bootstrap_step(steps_.find_program()); !found)
+            return std::move(found).error();
         if (auto found = steps_.find_paths(); !found)
             return std::move(found).error();
         if (auto safe = steps_.check_paths(); !safe)
@@ -99,10 +101,14 @@ class BootstrapRun {
         steps_.delete_temp_shortcut();
         if (!replace_)
             return failure;
-        // A failed query counts as replaced: restoring an unreplaced bootstrap from its
-        // own copy changes nothing.
+        // The staged copy still there means B was never replaced. Without an answer
+        // nothing is restored, and the backups stay for the user.
         IoResult<bool> staged = steps_.staged_copy_exists();
-        if (staged && *staged)
+        if (!staged) {
+            return keep_recovery_files(failure, bootstrap_rollback_failed_infix,
+                                       staged.error().text());
+        }
+        if (*staged)
             return failure;
         if (auto restored = steps_.restore_bootstrap(bootstrap_existed_); !restored) {
             return keep_recovery_files(failure, bootstrap_rollback_failed_infix,

@@ -15,7 +15,9 @@ class BootstrapSteps {
   public:
     virtual ~BootstrapSteps() = default;
 
-    // The running program, the product folder, the Desktop and the Start menu.
+    // The running program's own path.
+    virtual IoStatus find_program() = 0;
+    // The product folder, the Desktop and the Start menu.
     virtual Status find_paths() = 0;
     // Refuses links and junctions on every path the run may touch.
     virtual Status check_paths() = 0;

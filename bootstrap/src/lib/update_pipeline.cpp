@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "lib/build_settings.hpp"
 #include "lib/manifest.hpp"
 #include "lib/public_key.hpp"
 #include "lib/release_limits.hpp"
@@ -44,7 +43,7 @@ class UpdateRun {
         Result<Manifest> manifest = parse_manifest(*body);
         if (!manifest)
             return std::move(manifest).error();
-        Result<PublicKey> key = decode_public_key(built_in_release_key());
+        Result<PublicKey> key = decode_public_key(steps_.release_key());
         if (!key)
             return std::move(key).error();
         // Nothing on disk changes before the manifest has passed its checks.
@@ -54,6 +53,10 @@ class UpdateRun {
             return locked;
 
         Status outcome = update_under_lock(*manifest, *key);
+        // No other setup can own a run folder while the lock is held: any other one is
+        // left by a run that was killed, or kept by a recovery that this run has made moot.
+        if (outcome)
+            steps_.remove_stale_run_folders();
         steps_.remove_run_folder();
         steps_.release_launcher_lock();
         // The refresh takes both setup locks itself, so it waits until ours is free.

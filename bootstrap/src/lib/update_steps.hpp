@@ -27,6 +27,8 @@ class UpdateSteps {
 
     // Finds the launcher folder that every later step works in.
     virtual Status find_launcher_folder() = 0;
+    // The release-signing key's text that the program was built with.
+    virtual std::string_view release_key() = 0;
     virtual Result<Bytes> download(std::string_view path, std::uint64_t limit,
                                    const DownloadProgressHook& progress) = 0;
     // Creates the launcher folder and its missing parents; Installation.
@@ -52,6 +54,8 @@ class UpdateSteps {
     virtual void keep_run_folder() = 0;
     // Removes the run folder with its content unless it is kept; best effort.
     virtual void remove_run_folder() = 0;
+    // Removes the run folders of earlier runs, other than this run's; best effort.
+    virtual void remove_stale_run_folders() = 0;
     // Creates the staged launcher and writes all of it.
     virtual IoStatus write_staged_launcher(ByteView launcher) = 0;
     // Flushes the staged launcher to disk and closes it.

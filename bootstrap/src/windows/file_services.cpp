@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "windows/handle_streams.hpp"
@@ -163,13 +164,33 @@ IoStatus create_folder_tree(const std::wstring& folder) {
     return os_error(code);
 }
 
-IoResult<bool> path_exists(const std::wstring& path) {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return true;
+namespace {
+
+// The path's attributes, or nothing when there is nothing at the path.
+IoResult<std::optional<DWORD>> attributes_if_present(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return std::optional<DWORD>(attributes);
     const DWORD code = GetLastError();
     if (is_missing_error(code))
-        return false;
+        return std::optional<DWORD>();
     return os_error(code);
+}
+
+}  // namespace
+
+IoResult<bool> path_exists(const std::wstring& path) {
+    IoResult<std::optional<DWORD>> attributes = attributes_if_present(path);
+    if (!attributes)
+        return std::move(attributes).error();
+    return attributes->has_value();
+}
+
+IoResult<bool> folder_exists(const std::wstring& path) {
+    IoResult<std::optional<DWORD>> attributes = attributes_if_present(path);
+    if (!attributes)
+        return std::move(attributes).error();
+    return attributes->has_value() && (**attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 IoStatus copy_to_new_file(const std::wstring& from, const std::wstring& to) {
@@ -227,37 +248,52 @@ IoStatus delete_own_file(const std::wstring& path) {
     return {};
 }
 
+IoResult<std::vector<FolderEntry>> list_folder(const std::wstring& folder) {
+    std::vector<FolderEntry> entries;
+    WIN32_FIND_DATAW entry{};
+    const FindHandle search(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic,
+                                             &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!search)
+        return last_os_error();
+    do {
+        const std::wstring_view name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            entries.push_back({std::wstring(name), entry.dwFileAttributes});
+    } while (FindNextFileW(search.get(), &entry));
+    if (GetLastError() != ERROR_NO_MORE_FILES)
+        return last_os_error();
+    return entries;
+}
+
+namespace {
+
+// Removes one entry of a folder: a file, a link to a folder (never entered) or a folder
+// with everything in it.
+IoStatus remove_entry(const std::wstring& path, DWORD attributes) {
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return delete_own_file(path);
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Removing a linked folder removes the link, not its target.
+        if (!RemoveDirectoryW(path.c_str()))
+            return last_os_error();
+        return {};
+    }
+    return remove_folder_tree(path);
+}
+
+}  // namespace
+
 IoStatus remove_folder_tree(const std::wstring& folder) {
     IoStatus first_failure;
     const auto note = [&first_failure](IoStatus status) {
         if (!status && first_failure)
             first_failure = std::move(status);
     };
-    {
-        WIN32_FIND_DATAW entry{};
-        const FindHandle search(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic,
-                                                 &entry, FindExSearchNameMatch, nullptr, 0));
-        if (!search)
-            return last_os_error();
-        do {
-            const std::wstring_view name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = join_path(folder, name);
-            const DWORD attributes = entry.dwFileAttributes;
-            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                note(delete_own_file(child));
-            } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // Removing a linked folder removes the link, not its target.
-                if (!RemoveDirectoryW(child.c_str()))
-                    note(last_os_error());
-            } else {
-                note(remove_folder_tree(child));
-            }
-        } while (FindNextFileW(search.get(), &entry));
-        if (GetLastError() != ERROR_NO_MORE_FILES)
-            note(last_os_error());
-    }
+    IoResult<std::vector<FolderEntry>> entries = list_folder(folder);
+    if (!entries)
+        return std::move(entries).error();
+    for (const FolderEntry& entry : *entries)
+        note(remove_entry(join_path(folder, entry.name), entry.attributes));
     if (!RemoveDirectoryW(folder.c_str()))
         note(last_os_error());
     return first_failure;

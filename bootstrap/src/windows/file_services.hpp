@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "lib/byte_source.hpp"
 #include "lib/bytes.hpp"
@@ -32,6 +33,8 @@ IoStatus create_folder_tree(const std::wstring& folder);
 
 // Whether anything is at path; a failure other than "not found" is an error.
 IoResult<bool> path_exists(const std::wstring& path);
+// Whether a folder is at path (a file there is not one); errors as path_exists.
+IoResult<bool> folder_exists(const std::wstring& path);
 
 // CopyFileExW to a file that must not exist yet.
 IoStatus copy_to_new_file(const std::wstring& from, const std::wstring& to);
@@ -54,6 +57,15 @@ bool is_existing_file(const std::wstring& path);
 // Deletes a file the setup made itself, clearing a read-only attribute first (a
 // backup copy may carry one).
 IoStatus delete_own_file(const std::wstring& path);
+
+// One entry of a folder, as a directory search gives it.
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes;
+};
+
+// The entries of a folder but "." and "..".
+IoResult<std::vector<FolderEntry>> list_folder(const std::wstring& folder);
 
 // Removes a folder and everything in it. Links and junctions inside are removed
 // themselves; what they point to is never entered.

@@ -2,9 +2,12 @@
 
 #include <string>
 
+#include "lib/result.hpp"
+
 namespace vantrel {
 
-// The full path of the running executable, as Windows gives it.
-std::wstring current_module_path();
+// The full path of the running executable (GetModuleFileNameW); its failure is the
+// system's error.
+IoResult<std::wstring> current_module_path();
 
 }  // namespace vantrel

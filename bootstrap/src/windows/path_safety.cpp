@@ -115,12 +115,16 @@ Status ensure_no_links(const std::wstring& path) {
     return ensure_no_links(path, query_link_metadata);
 }
 
-Status ensure_no_links(std::initializer_list<std::wstring> paths) {
+Status ensure_no_links(std::initializer_list<std::wstring> paths, const MetadataQuery& query) {
     for (const std::wstring& path : paths) {
-        if (Status safe = ensure_no_links(path); !safe)
+        if (Status safe = ensure_no_links(path, query); !safe)
             return safe;
     }
     return {};
+}
+
+Status ensure_no_links(std::initializer_list<std::wstring> paths) {
+    return ensure_no_links(paths, query_link_metadata);
 }
 
 IoStatus check_regular_file(const std::wstring& path, const MetadataQuery& query) {

@@ -59,6 +59,7 @@ bool is_missing_error(std::uint32_t code);
 // The decisions above over any metadata query, so that conditions the test
 // system cannot create (junctions, symbolic links to files) are covered too.
 Status ensure_no_links(const std::wstring& path, const MetadataQuery& query);
+Status ensure_no_links(std::initializer_list<std::wstring> paths, const MetadataQuery& query);
 IoStatus check_regular_file(const std::wstring& path, const MetadataQuery& query);
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "windows/file_services.hpp"
 #include "windows/install_layout.hpp"
@@ -146,6 +147,29 @@ IoResult<TempFolder> create_temp_folder(const std::wstring& dir, std::wstring_vi
 
 IoResult<TempFolder> create_temp_folder(const std::wstring& dir, std::wstring_view prefix) {
     return create_temp_folder(dir, prefix, random_names());
+}
+
+bool is_temp_name(std::wstring_view name, std::wstring_view prefix) {
+    if (!name.starts_with(prefix))
+        return false;
+    const std::wstring_view random_part = name.substr(prefix.size());
+    return random_part.size() == random_name_length &&
+           random_part.find_first_not_of(random_name_alphabet) == std::wstring_view::npos;
+}
+
+void remove_temp_folders(const std::wstring& dir, std::wstring_view prefix,
+                         const std::wstring& keep) {
+    IoResult<std::vector<FolderEntry>> entries = list_folder(dir);
+    if (!entries)
+        return;
+    for (const FolderEntry& entry : *entries) {
+        // A link under such a name was made by someone else: it is not entered or removed.
+        const bool plain_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                  !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        const std::wstring path = join_path(dir, entry.name);
+        if (plain_folder && is_temp_name(entry.name, prefix) && !same_path(path, keep))
+            static_cast<void>(remove_folder_tree(path));
+    }
 }
 
 IoStatus persist_temp_file(TempFile&& file, const std::wstring& dest) {

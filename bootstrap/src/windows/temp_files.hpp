@@ -82,6 +82,16 @@ IoResult<TempFolder> create_temp_folder(const std::wstring& dir, std::wstring_vi
 IoResult<TempFolder> create_temp_folder(const std::wstring& dir, std::wstring_view prefix,
                                         NameSource& names);
 
+// Whether name is one that create_temp_folder or create_named_temp_file (without a
+// suffix) could have given with this prefix.
+bool is_temp_name(std::wstring_view name, std::wstring_view prefix);
+
+// Removes every folder in dir with a temporary name of this prefix but keep, with its
+// content; links are left alone. What cannot be removed (a file still in use) stays;
+// best effort.
+void remove_temp_folders(const std::wstring& dir, std::wstring_view prefix,
+                         const std::wstring& keep);
+
 // Clears the temporary attribute and moves the file over dest (replacing, without
 // write-through). On failure the file is deleted as usual and the error returned.
 IoStatus persist_temp_file(TempFile&& file, const std::wstring& dest);

@@ -6,6 +6,7 @@
 
 #include "lib/role_options.hpp"
 #include "windows/install_layout.hpp"
+#include "windows/module_path.hpp"
 #include "windows/path_safety.hpp"
 #include "windows/system_error.hpp"
 #include "windows/wide_text.hpp"
@@ -14,31 +15,11 @@
 namespace vantrel {
 namespace {
 
-// The longest path the system gives out, terminator included.
-constexpr std::size_t longest_path = 32768;
-
 bool is_absent(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace
-
-IoResult<std::wstring> running_executable_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
-        if (length == 0)
-            return last_os_error();
-        // A name that filled the buffer may have been cut short.
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        if (path.size() >= longest_path)
-            return os_error(ERROR_INSUFFICIENT_BUFFER);
-        path.resize(path.size() * 2);
-    }
-}
 
 IoStatus start_uninstall_worker(const std::wstring& worker) {
     std::wstring command_line = L"\"" + worker + L"\" " + to_wide(uninstall_worker_option);
@@ -81,7 +62,7 @@ Status remove_if_present(const std::wstring& path) {
 
 UninstallSystem real_uninstall_system() {
     return {
-        .running_executable = running_executable_path,
+        .running_executable = current_module_path,
         .temporary_folder = [] { return vantrel::temporary_folder(); },
         .desktop_folder =
             [] { return known_folder(FOLDERID_Desktop, layout::desktop_display_name); },

@@ -42,10 +42,6 @@ struct UninstallSystem {
 
 UninstallSystem real_uninstall_system();
 
-// The running executable's full path; a failure of GetModuleFileNameW is the
-// system's error.
-IoResult<std::wstring> running_executable_path();
-
 // The uninstall worker's process: the worker file with the single argument
 // "--uninstall-worker", CREATE_NO_WINDOW, the current folder and environment
 // inherited, no handles inherited and no standard handles given. Both handles of the

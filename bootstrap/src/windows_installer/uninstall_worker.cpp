@@ -112,7 +112,7 @@ Status remove_product(const UninstallSystem& system) {
 
     system.before_step(11);
     std::optional<SetupLock> held_launcher_lock;
-    const IoResult<bool> has_launcher_folder = path_exists(launcher_folder);
+    const IoResult<bool> has_launcher_folder = folder_exists(launcher_folder);
     if (!has_launcher_folder)
         return uninstall_error(has_launcher_folder.error());
     if (*has_launcher_folder) {

@@ -48,14 +48,26 @@ HANDLE standard_handle_or(DWORD which, const UniqueHandle& null_device) {
 
 }  // namespace
 
+IoStatus WindowsBootstrapSteps::find_program() {
+    if (given_) {
+        places_.program = given_->program;
+        return {};
+    }
+    auto program = current_module_path();
+    if (!program)
+        return std::move(program).error();
+    places_.program = std::move(program).value();
+    return {};
+}
+
 Status WindowsBootstrapSteps::find_paths() {
     if (given_) {
-        places_ = *given_;
+        places_.folders = given_->folders;
     } else {
         auto folders = user_shortcut_folders();
         if (!folders)
             return std::move(folders).error();
-        places_ = {current_module_path(), std::move(folders).value()};
+        places_.folders = std::move(folders).value();
     }
     bootstrap_ = join_path(places_.folders.product, layout::bootstrap_file_name);
     desktop_shortcut_ = join_path(places_.folders.desktop, layout::shortcut_name);
@@ -65,19 +77,21 @@ Status WindowsBootstrapSteps::find_paths() {
 Status WindowsBootstrapSteps::check_paths() {
     const ShortcutFolders& folders = places_.folders;
     const std::wstring launcher_folder = join_path(folders.product, layout::launcher_folder_name);
-    return ensure_no_links({
-        bootstrap_,
-        launcher_folder,
-        join_path(launcher_folder, to_wide(launcher_file_name)),
-        join_path(launcher_folder, layout::launcher_lock_name),
-        join_path(launcher_folder, layout::verified_cache_name),
-        join_path(folders.product, layout::bootstrap_lock_name),
-        desktop_shortcut_,
-        join_path(folders.desktop, layout::older_shortcut_names[0]),
-        join_path(folders.desktop, layout::older_shortcut_names[1]),
-        join_path(folders.programs, layout::shortcut_name),
-        join_path(folders.programs, layout::older_shortcut_names[1]),
-    });
+    return ensure_no_links(
+        {
+            bootstrap_,
+            launcher_folder,
+            join_path(launcher_folder, to_wide(launcher_file_name)),
+            join_path(launcher_folder, layout::launcher_lock_name),
+            join_path(launcher_folder, layout::verified_cache_name),
+            join_path(folders.product, layout::bootstrap_lock_name),
+            desktop_shortcut_,
+            join_path(folders.desktop, layout::older_shortcut_names[0]),
+            join_path(folders.desktop, layout::older_shortcut_names[1]),
+            join_path(folders.programs, layout::shortcut_name),
+            join_path(folders.programs, layout::older_shortcut_names[1]),
+        },
+        link_query_);
 }
 
 IoStatus WindowsBootstrapSteps::create_folders() {

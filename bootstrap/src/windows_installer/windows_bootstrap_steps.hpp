@@ -4,6 +4,7 @@
 #include <string>
 
 #include "lib/bootstrap_steps.hpp"
+#include "windows/path_safety.hpp"
 #include "windows/setup_locks.hpp"
 #include "windows/shortcuts.hpp"
 #include "windows/temp_files.hpp"
@@ -22,9 +23,12 @@ class WindowsBootstrapSteps final : public BootstrapSteps {
   public:
     // This program, and the user's own product folder, Desktop and Start menu.
     WindowsBootstrapSteps() = default;
-    // Another program and other folders (tests).
-    explicit WindowsBootstrapSteps(BootstrapPlaces places) : given_(std::move(places)) {}
+    // Another program and other folders, and another link query (tests).
+    explicit WindowsBootstrapSteps(BootstrapPlaces places,
+                                   MetadataQuery link_query = query_link_metadata)
+        : given_(std::move(places)), link_query_(std::move(link_query)) {}
 
+    IoStatus find_program() override;
     Status find_paths() override;
     Status check_paths() override;
     IoStatus create_folders() override;
@@ -56,6 +60,7 @@ class WindowsBootstrapSteps final : public BootstrapSteps {
 
   private:
     std::optional<BootstrapPlaces> given_;
+    MetadataQuery link_query_ = query_link_metadata;
     BootstrapPlaces places_;
     std::wstring bootstrap_;         // B
     std::wstring desktop_shortcut_;  // DS

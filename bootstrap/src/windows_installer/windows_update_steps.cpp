@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "lib/build_settings.hpp"
 #include "lib/install_names.hpp"
 #include "process/launcher_process.hpp"
 #include "windows/download.hpp"
@@ -34,6 +35,10 @@ Status WindowsUpdateSteps::find_launcher_folder() {
             return safe;
     }
     return {};
+}
+
+std::string_view WindowsUpdateSteps::release_key() {
+    return built_in_release_key();
 }
 
 Result<Bytes> WindowsUpdateSteps::download(std::string_view path, std::uint64_t limit,
@@ -110,6 +115,11 @@ void WindowsUpdateSteps::keep_run_folder() {
 void WindowsUpdateSteps::remove_run_folder() {
     staged_file_.reset();
     run_folder_.reset();
+}
+
+void WindowsUpdateSteps::remove_stale_run_folders() {
+    remove_temp_folders(launcher_folder_, layout::launcher_setup_prefix,
+                        run_folder_ ? run_folder_->path() : std::wstring());
 }
 
 IoStatus WindowsUpdateSteps::write_staged_launcher(ByteView launcher) {

@@ -23,6 +23,7 @@ class WindowsUpdateSteps final : public UpdateSteps {
     explicit WindowsUpdateSteps(ShortcutFolders folders) : folders_(std::move(folders)) {}
 
     Status find_launcher_folder() override;
+    std::string_view release_key() override;
     Result<Bytes> download(std::string_view path, std::uint64_t limit,
                            const DownloadProgressHook& progress) override;
     Status create_launcher_folder() override;
@@ -41,6 +42,7 @@ class WindowsUpdateSteps final : public UpdateSteps {
     std::string run_folder_path() override;
     void keep_run_folder() override;
     void remove_run_folder() override;
+    void remove_stale_run_folders() override;
     IoStatus write_staged_launcher(ByteView launcher) override;
     IoStatus flush_staged_launcher() override;
     IoResult<bool> installed_launcher_exists() override;

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lib/banner_image.hpp"
 #include "lib/install_names.hpp"
@@ -31,7 +32,21 @@ bool launcher_present() {
 
 }  // namespace
 
-int run_wizard_role() {
+WizardShell real_wizard_shell() {
+    return {
+        .run_dialog =
+            [](const DLGTEMPLATE* dialog, WizardState& state) {
+                return DialogBoxIndirectParamW(nullptr, dialog, nullptr, wizard_dialog_proc,
+                                               reinterpret_cast<LPARAM>(&state));
+            },
+        .show_error =
+            [](const std::wstring& text, const std::wstring& caption, UINT flags) {
+                MessageBoxW(nullptr, text.c_str(), caption.c_str(), flags);
+            },
+    };
+}
+
+int run_wizard(const WizardShell& shell) {
     WizardState state;
     state.model.launcher_present = launcher_present();
     state.runner = std::make_shared<SetupRunner>(run_wizard_setup);
@@ -41,14 +56,16 @@ int run_wizard_role() {
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     const INT_PTR ended =
-        DialogBoxIndirectParamW(nullptr, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
-                                nullptr, wizard_dialog_proc, reinterpret_cast<LPARAM>(&state));
+        shell.run_dialog(reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), state);
     if (ended == -1) {
-        MessageBoxW(nullptr, to_wide(could_not_open_text).c_str(), to_wide(product_name).c_str(),
-                    MB_ICONERROR);
+        shell.show_error(to_wide(could_not_open_text), to_wide(product_name), MB_ICONERROR);
         return could_not_open_exit_code;
     }
     return static_cast<int>(ended);
+}
+
+int run_wizard_role() {
+    return run_wizard(real_wizard_shell());
 }
 
 }  // namespace vantrel

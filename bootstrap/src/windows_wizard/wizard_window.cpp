@@ -2,12 +2,12 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <string>
 
 #include "windows/wide_text.hpp"
 #include "windows_wizard/wizard_controls.hpp"
 #include "windows_wizard/wizard_paint.hpp"
+#include "windows_wizard/wizard_progress_bar.hpp"
 #include "windows_wizard/wizard_worker.hpp"
 
 namespace vantrel {
@@ -15,11 +15,8 @@ namespace {
 
 constexpr UINT_PTR progress_timer = 1;
 constexpr UINT progress_timer_interval_ms = 75;
-constexpr UINT marquee_interval_ms = 35;
 constexpr LONG bold_weight = FW_BOLD;
 constexpr int failed_to_build = 1;
-
-constexpr std::uint32_t percent_range = 100;
 
 WizardState* state_of(HWND dialog) {
     return reinterpret_cast<WizardState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -57,26 +54,6 @@ void apply_layout(HWND dialog, WizardState& state) {
     InvalidateRect(dialog, nullptr, TRUE);
 }
 
-void apply_progress_mode(HWND dialog, const WizardModel& model) {
-    const HWND bar = control(dialog, wizard_control::progress);
-    const ProgressMode mode = progress_mode(model.page, model.percent);
-    const auto stored = static_cast<ProgressMode>(GetWindowLongPtrW(bar, GWLP_USERDATA));
-    if (mode != stored) {
-        SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
-        const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
-        SetWindowLongPtrW(
-            bar, GWL_STYLE,
-            mode == ProgressMode::Marquee ? style | PBS_MARQUEE : style & ~LONG_PTR(PBS_MARQUEE));
-        if (mode == ProgressMode::Marquee)
-            SendMessageW(bar, PBM_SETMARQUEE, TRUE, marquee_interval_ms);
-        SetWindowLongPtrW(bar, GWLP_USERDATA, static_cast<LONG_PTR>(mode));
-    }
-    if (mode == ProgressMode::Percentage) {
-        SendMessageW(bar, PBM_SETRANGE32, 0, percent_range);
-        SendMessageW(bar, PBM_SETPOS, std::min(*model.percent, percent_range), 0);
-    }
-}
-
 void refresh(HWND dialog, WizardState& state) {
     const WizardModel& model = state.model;
     apply_layout(dialog, state);
@@ -101,7 +78,7 @@ void refresh(HWND dialog, WizardState& state) {
                launch_box_shown(model.page) ? SW_SHOW : SW_HIDE);
     ShowWindow(control(dialog, wizard_control::progress),
                progress_bar_shown(model.page) ? SW_SHOW : SW_HIDE);
-    apply_progress_mode(dialog, model);
+    apply_progress_mode(control(dialog, wizard_control::progress), model.page, model.percent);
 
     SendMessageW(dialog, DM_SETDEFID, wizard_control::ok, 0);
 }

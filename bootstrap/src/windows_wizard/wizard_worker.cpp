@@ -26,6 +26,7 @@ constexpr wchar_t worker_thread_name[] = L"orvane-setup";
 struct WorkerTask {
     std::shared_ptr<SetupRunner> runner;
     ProgressSender sender;
+    WorkerBody body;
 };
 
 std::string sentence_of(const Error& failure) {
@@ -49,7 +50,12 @@ void name_this_thread() {
 DWORD WINAPI worker_main(void* parameter) {
     std::unique_ptr<WorkerTask> task(static_cast<WorkerTask*>(parameter));
     name_this_thread();
-    run_worker(*task->runner, std::move(task->sender));
+    try {
+        task->body(*task->runner, std::move(task->sender));
+    } catch (...) {
+        // Nothing may end the process from here (an allocation failing while the final
+        // message is sent): the channel closes without it, and the window says so.
+    }
     return 0;
 }
 
@@ -78,8 +84,9 @@ SentenceStatus run_wizard_setup(StatusSender& sender) {
         std::move(updated).error());
 }
 
-bool start_worker_thread(std::shared_ptr<SetupRunner> runner, ProgressSender sender) {
-    auto task = std::make_unique<WorkerTask>(std::move(runner), std::move(sender));
+bool start_worker_thread(std::shared_ptr<SetupRunner> runner, ProgressSender sender,
+                         WorkerBody body) {
+    auto task = std::make_unique<WorkerTask>(std::move(runner), std::move(sender), body);
     // No one joins the worker: its handle is closed at once.
     const UniqueHandle thread(CreateThread(nullptr, 0, worker_main, task.get(), 0, nullptr));
     if (!thread)

@@ -226,6 +226,27 @@ TEST_F(TempFilesTest, FolderIsRemovedWithItsContentUnlessKept) {
     EXPECT_EQ(read_file(join_path(kept_path, L"previous-bootstrap.exe")), "old");
 }
 
+// Only plain folders under the prefix and 6 letters or digits go, never the one kept and
+// never what a link under such a name points to.
+TEST_F(TempFilesTest, StaleFoldersGoButTheKeptOneAndLinksStay) {
+    for (const wchar_t* name : {L".launcher-setup-Old001", L".launcher-setup-Own002"})
+        ASSERT_TRUE(CreateDirectoryW(scratch.file(name).c_str(), nullptr));
+    write_file(scratch.file(L".launcher-setup-Old001\\previous-launcher.exe"), "old");
+    const std::wstring outside = scratch.file(L"outside");
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    write_file(join_path(outside, L"saved-account"), "keep me");
+    const testing::FolderLink link(outside, scratch.file(L".launcher-setup-Link03"));
+
+    remove_temp_folders(folder(), L".launcher-setup-", scratch.file(L".launcher-setup-Own002"));
+
+    EXPECT_FALSE(exists(scratch.file(L".launcher-setup-Old001")));
+    EXPECT_TRUE(exists(scratch.file(L".launcher-setup-Own002")));
+    EXPECT_EQ(read_file(join_path(outside, L"saved-account")), "keep me");
+    if (link.failure())
+        GTEST_SKIP() << *link.failure();
+    EXPECT_TRUE(exists(scratch.file(L".launcher-setup-Link03")));
+}
+
 TEST_F(TempFilesTest, FolderNamesCollideLikeFileNames) {
     ASSERT_TRUE(CreateDirectoryW(scratch.file(L"orvane-uninstall-AAAAAA").c_str(), nullptr));
     ScriptedNames names({L"AAAAAA", L"BBBBBB"});

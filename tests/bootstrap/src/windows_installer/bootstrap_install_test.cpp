@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@
 #include "support/windows_test_support.hpp"
 #include "windows/file_services.hpp"
 #include "windows/install_layout.hpp"
+#include "windows/path_components.hpp"
+#include "windows/path_safety.hpp"
 #include "windows/setup_locks.hpp"
 #include "windows/shortcuts.hpp"
 #include "windows/wide_text.hpp"
@@ -150,6 +153,7 @@ class BootstrapInstall : public ::testing::Test {
 
 const std::string injected(testing::injected_failure);
 const std::string rolled_back_prefix = "Bootstrap failed: " + injected;
+const std::string shortcut_failure(testing::shortcut_restore_failure);
 constexpr auto old_install = Before::OldInstall;
 
 // clang-format off
@@ -161,6 +165,8 @@ const Row rows[] = {
     {"same content, console",      old_install,     Program::SameContent, console, {},                                  true,         "",                                                                                                         Bootstrap::Old,     false,  true},
     {"same content, wizard",       old_install,     Program::SameContent, wizard,  {},                                  false,        "",                                                                                                         Bootstrap::Old,     false,  true},
     {"a new copy, console",        old_install,     Program::New,         console, {},                                  true,         "",                                                                                                         Bootstrap::New,     false,  true},
+    {"program path",               old_install,     Program::New,         console, {"program path"},                    std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"recovery folder",            old_install,     Program::New,         console, {"recovery folder"},                 std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
     {"lock",                       old_install,     Program::New,         console, {"lock"},                            std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
     {"claim",                      old_install,     Program::New,         console, {"claim"},                           std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
     {"copy",                       old_install,     Program::New,         console, {"copy"},                            std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
@@ -169,12 +175,19 @@ const Row rows[] = {
     {"shortcut backup",            old_install,     Program::New,         console, {"back up shortcut"},                std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
     {"bootstrap move",             old_install,     Program::New,         console, {"move bootstrap"},                  std::nullopt, "Close Vantrel and retry. " + injected,                                                                     Bootstrap::Old,     false,  true},
     {"shortcut move",              old_install,     Program::New,         console, {"move shortcut"},                   std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
+    {"bootstrap move, no restore", old_install,     Program::New,         console, {"move bootstrap", "restore bootstrap"}, std::nullopt, "Close Vantrel and retry. " + injected,                                                                 Bootstrap::Old,     false,  true},
+    {"shortcut move, first install", Before::Nothing, Program::New,       console, {"move shortcut"},                   std::nullopt, injected,                                                                                                   Bootstrap::None,    false,  false},
+    {"shortcut move, unknown state", old_install,   Program::New,         console, {"move shortcut", "staged query"},   std::nullopt, rolled_back_prefix + " Bootstrap rollback failed: " + injected + ". Recovery files are in {R}",          Bootstrap::New,     true,   true},
     {"shortcut move, no rollback", old_install,     Program::New,         console, {"move shortcut", "restore bootstrap"}, std::nullopt, rolled_back_prefix + " Bootstrap rollback failed: " + injected + ". Recovery files are in {R}",          Bootstrap::New,     true,   true},
     {"start",                      old_install,     Program::New,         console, {"start"},                           std::nullopt, injected,                                                                                                   Bootstrap::Old,     false,  true},
     {"start, first install",       Before::Nothing, Program::New,         console, {"start"},                           std::nullopt, injected,                                                                                                   Bootstrap::None,    false,  false},
     {"start, lock not taken back", old_install,     Program::New,         console, {"start", "lock again"},             std::nullopt, rolled_back_prefix + " Recovery could not acquire the installation lock: " + rolled_back_prefix + ". Recovery files are in {R}", Bootstrap::New, true, true},
     {"start, newer setup ran",     old_install,     Program::New,         console, {"start", "claim taken"},            std::nullopt, rolled_back_prefix + " A newer setup has run; its installation was preserved.",                              Bootstrap::New,     false,  true},
     {"start, no rollback",         old_install,     Program::New,         console, {"start", "restore bootstrap"},      std::nullopt, rolled_back_prefix + " Repair rollback failed: " + injected + ". Recovery files are in {R}",                 Bootstrap::New,     true,   true},
+    {"start, claim unreadable",    old_install,     Program::New,         console, {"start", "claim read"},             std::nullopt, injected,                                                                                                   Bootstrap::New,     false,  true},
+    {"start, no shortcut restore", old_install,     Program::New,         console, {"start", "restore shortcut"},       std::nullopt, rolled_back_prefix + " Repair rollback failed: " + shortcut_failure + ". Recovery files are in {R}",         Bootstrap::Old,     true,   true},
+    {"start, neither restore",     old_install,     Program::New,         console, {"start", "restore bootstrap", "restore shortcut"}, std::nullopt, rolled_back_prefix + " Repair rollback failed: " + injected + ". Recovery files are in {R}", Bootstrap::New, true,  true},
+    {"setup shortcut",             old_install,     Program::New,         wizard,  {"setup shortcut"},                  std::nullopt, injected,                                                                                                   Bootstrap::New,     false,  true},
     {"registration",               old_install,     Program::New,         wizard,  {"register"},                        std::nullopt, injected,                                                                                                   Bootstrap::New,     false,  true},
 };
 // clang-format on
@@ -222,6 +235,70 @@ TEST_F(BootstrapInstall, LeavesFilesAndEntryAsEachOutcomeSays) {
             entries_starting(folders.desktop, layout::temp_desktop_shortcut_prefix).empty());
         EXPECT_EQ(apps_entry_exists(), row.registered);
         EXPECT_TRUE(acquire_lock(folders.product, layout::bootstrap_lock_name, Stage::Bootstrap));
+    }
+}
+
+enum class In { Product, Desktop, Programs };
+
+struct CheckedPath {
+    In in;
+    const wchar_t* name;
+};
+
+// Every path the run may touch, in the order it checks them for links.
+// clang-format off
+const CheckedPath checked_paths[] = {
+    {In::Product,  L"Vantrel.exe"},
+    {In::Product,  L"bin"},
+    {In::Product,  L"bin\\vantrel-launcher.exe"},
+    {In::Product,  L"bin\\.launcher-setup.lock"},
+    {In::Product,  L"bin\\.launcher-verified-cache"},
+    {In::Product,  L".bootstrap-install.lock"},
+    {In::Desktop,  L"Orvanis Launcher.lnk"},
+    {In::Desktop,  L"Vantrel.lnk"},
+    {In::Desktop,  L"Orvane Launcher.lnk"},
+    {In::Programs, L"Orvanis Launcher.lnk"},
+    {In::Programs, L"Orvane Launcher.lnk"},
+};
+// clang-format on
+
+// A link at each path in turn: the run is refused there, after the paths before it and
+// before any later one, and before it creates anything.
+TEST(BootstrapInstallLinks, RefusesALinkAtEachPathInItsOrder) {
+    testing::ScratchFolder scratch;
+    const ShortcutFolders folders{scratch.file(L"Vantrel"), scratch.file(L"Desktop"),
+                                  scratch.file(L"Programs")};
+    std::vector<std::wstring> paths;
+    for (const CheckedPath& checked : checked_paths) {
+        const std::wstring& folder = checked.in == In::Product   ? folders.product
+                                     : checked.in == In::Desktop ? folders.desktop
+                                                                 : folders.programs;
+        paths.push_back(join_path(folder, checked.name));
+    }
+    for (std::size_t link = 0; link < paths.size(); ++link) {
+        SCOPED_TRACE(path_text(paths[link]));
+        // The checked paths in the order they are first looked at.
+        std::vector<std::wstring> seen;
+        const MetadataQuery query = [&](const std::wstring& path) {
+            for (const std::wstring& checked : paths) {
+                if (same_path(path, checked) &&
+                    std::find(seen.begin(), seen.end(), checked) == seen.end()) {
+                    seen.push_back(checked);
+                }
+            }
+            if (same_path(path, paths[link]))
+                return LinkMetadata{0, FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK};
+            return LinkMetadata{ERROR_FILE_NOT_FOUND, 0, std::nullopt};
+        };
+        WindowsBootstrapSteps steps(BootstrapPlaces{scratch.file(L"Setup.exe"), folders}, query);
+
+        const Result<bool> result = install_or_repair_bootstrap(console, steps);
+
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().stage(), Stage::Installation);
+        EXPECT_EQ(result.error().detail(), links_refused_message);
+        EXPECT_EQ(seen, std::vector(paths.begin(), paths.begin() + std::ptrdiff_t(link) + 1));
+        EXPECT_FALSE(testing::exists(folders.product));
     }
 }
 

@@ -6,6 +6,8 @@
 
 namespace vantrel::testing {
 
+inline constexpr std::string_view shortcut_restore_failure = "injected shortcut restore failure";
+
 // The real bootstrap steps on a real disk, but any named steps fail as the real ones
 // would. "lock again" is the second taking of the lock, after a failed start of the
 // installed copy; "claim taken" makes the lock name another run's folder.
@@ -19,7 +21,13 @@ class ScriptedBootstrapSteps final : public BootstrapSteps, public ScriptedFailu
   public:
     explicit ScriptedBootstrapSteps(WindowsBootstrapSteps& real) : real_(real) {}
 
-    Status find_paths() override { return real_.find_paths(); }
+    IoStatus find_program() override {
+        return on("program path", [&] { return real_.find_program(); });
+    }
+    Status find_paths() override {
+        return unless_failing("find folders", Stage::Installation,
+                              [&] { return real_.find_paths(); });
+    }
     Status check_paths() override { return real_.check_paths(); }
     IoStatus create_folders() override { return real_.create_folders(); }
     Status take_lock() override {
@@ -39,7 +47,7 @@ class ScriptedBootstrapSteps final : public BootstrapSteps, public ScriptedFailu
     IoResult<bool> claim_is_ours() override {
         if (failing("claim taken"))
             return false;
-        return real_.claim_is_ours();
+        return on("claim read", [&] { return real_.claim_is_ours(); });
     }
     void delete_temp_shortcut() override { real_.delete_temp_shortcut(); }
     IoResult<bool> bootstrap_exists() override { return real_.bootstrap_exists(); }
@@ -63,12 +71,17 @@ class ScriptedBootstrapSteps final : public BootstrapSteps, public ScriptedFailu
     IoStatus move_temp_shortcut_into_place() override {
         return on("move shortcut", [&] { return real_.move_temp_shortcut_into_place(); });
     }
-    IoResult<bool> staged_copy_exists() override { return real_.staged_copy_exists(); }
+    IoResult<bool> staged_copy_exists() override {
+        return on("staged query", [&] { return real_.staged_copy_exists(); });
+    }
     IoStatus restore_bootstrap(bool existed) override {
         return on("restore bootstrap", [&] { return real_.restore_bootstrap(existed); });
     }
+    // Fails with a text of its own, to tell which of two failed restores is reported.
     IoStatus restore_shortcut(bool existed) override {
-        return on("restore shortcut", [&] { return real_.restore_shortcut(existed); });
+        if (failing("restore shortcut"))
+            return IoError::raised(std::string(shortcut_restore_failure));
+        return real_.restore_shortcut(existed);
     }
     Status start_installed_bootstrap(bool console) override {
         return on("start", [&] { return real_.start_installed_bootstrap(console); });

@@ -27,6 +27,7 @@
 #include "update_test_support.hpp"
 #include "windows/file_services.hpp"
 #include "windows/install_layout.hpp"
+#include "windows/module_path.hpp"
 #include "windows/path_components.hpp"
 #include "windows/setup_locks.hpp"
 #include "windows/shortcuts.hpp"
@@ -285,7 +286,8 @@ class Uninstall : public ::testing::Test {
     std::optional<SetupLock> held_lock;
     std::wstring failing_removal;
     std::vector<std::wstring> removed;
-    Snapshot changed;  // files a row changes during the run, as they are afterwards
+    Snapshot changed;            // files a row changes during the run, as they are afterwards
+    bool entry_deleted = false;  // the row deletes the Apps entry during the run
 
     void reset_run() {
         temp_as_given = temp;
@@ -299,6 +301,7 @@ class Uninstall : public ::testing::Test {
         failing_removal.clear();
         removed.clear();
         changed.clear();
+        entry_deleted = false;
     }
 };
 
@@ -501,6 +504,26 @@ void bootstrap_replaced_before_the_lock(Uninstall& t) {
         t.changed[t.bootstrap] = summary(t.setup_bytes + "newer");
     };
 }
+// A stray file where the launcher folder would be.
+void a_file_named_bin(Uninstall& t) {
+    static_cast<void>(remove_folder_tree(t.launcher_folder));
+    testing::write_file(t.launcher_folder, "not a folder");
+}
+// Another program changes the Apps entry after the worker's first check of it.
+void entry_deleted_after_the_check(Uninstall& t) {
+    t.at_step = [&t](int step) {
+        if (step == 18) {
+            delete_apps_entry();
+            t.entry_deleted = true;
+        }
+    };
+}
+void entry_changed_after_the_check(Uninstall& t) {
+    t.at_step = [&t](int step) {
+        if (step == 18)
+            entry_of_another_publisher(t);
+    };
+}
 void entry_with_a_subkey(Uninstall&) {
     HKEY child = nullptr;
     RegCreateKeyExW(HKEY_CURRENT_USER, (entry_path + L"\\Child").c_str(), 0, nullptr, 0, KEY_WRITE,
@@ -523,6 +546,7 @@ const WorkerRow worker_rows[] = {
     {"the temporary folder without its separator", the_copy,                temp_without_separator,             Hold::Nothing,       never,  L"",    "",                                         everything, 0},
     {"no launcher was ever installed",             the_copy,                no_launcher_folder,                 Hold::Nothing,       never,  L"",    "",                                         everything, 0},
     {"no launcher files, the folder there",        the_copy,                no_launcher_files,                  Hold::Nothing,       never,  L"",    "",                                         everything, 0},
+    {"a file where the launcher folder would be",  the_copy,                a_file_named_bin,                   Hold::Nothing,       never,  L"",    "",                                         everything, 0},
     {"from the product folder",                    Worker::Bootstrap,       nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
     {"from another folder name",                   Worker::OtherFolderName, nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
     {"folder name in other letter case",           Worker::FolderCase,      nullptr,                            Hold::Nothing,       never,  L"",    wrong_location,                             0,          0},
@@ -539,6 +563,8 @@ const WorkerRow worker_rows[] = {
     {"another setup holds the bootstrap lock",     the_copy,                nullptr,                            Hold::BootstrapLock, never,  L"",    lock_failure(ERROR_SHARING_VIOLATION),      0,          0},
     {"the bootstrap replaced before the lock",     the_copy,                bootstrap_replaced_before_the_lock, Hold::Nothing,       never,  L"",    std::string(bootstrap_changed_message),     0,          0},
     {"another setup holds the launcher lock",      the_copy,                nullptr,                            Hold::LauncherLock,  never,  L"",    lock_failure(ERROR_SHARING_VIOLATION),      0,          0},
+    {"the entry deleted after the first check",    the_copy,                entry_deleted_after_the_check,      Hold::Nothing,       never,  L"",    missing,                                    0,          0},
+    {"the entry changed after the first check",    the_copy,                entry_changed_after_the_check,      Hold::Nothing,       never,  L"",    mismatch,                                   0,          0},
     {"an entry with a subkey",                     the_copy,                entry_with_a_subkey,                Hold::Nothing,       never,  L"",    std::string(registration_children_message), 0,          0},
     {"the request still runs, then ends",          the_copy,                nullptr,                            Hold::Bootstrap,     5,      L"",    "",                                         everything, 5},
     {"the bootstrap stays in use",                 the_copy,                nullptr,                            Hold::Bootstrap,     never,  L"",    std::string(bootstrap_in_use_message),      0,          200},
@@ -633,7 +659,9 @@ TEST_F(Uninstall, WorkerRemovesExactlyTheProductsOwnFilesInOrder) {
         if (row.failing_removal.starts_with(L"{"))
             failing_removal = removals[std::stoul(row.failing_removal.substr(1))];
         const Snapshot before = snapshot();
-        const bool had_launcher_folder = testing::exists(launcher_folder);
+        const DWORD launcher_folder_attributes = GetFileAttributesW(launcher_folder.c_str());
+        const bool had_launcher_folder = launcher_folder_attributes != INVALID_FILE_ATTRIBUTES &&
+                                         (launcher_folder_attributes & FILE_ATTRIBUTE_DIRECTORY);
         const bool entry_before = apps_entry_exists();
         AnsweredBoxes boxes;
 
@@ -660,7 +688,7 @@ TEST_F(Uninstall, WorkerRemovesExactlyTheProductsOwnFilesInOrder) {
         for (std::size_t i = 0; i < row.removed; ++i)
             expected.erase(removals[i]);
         EXPECT_EQ(snapshot(), expected);
-        EXPECT_EQ(apps_entry_exists(), entry_before && row.removed <= 6);
+        EXPECT_EQ(apps_entry_exists(), entry_before && !entry_deleted && row.removed <= 6);
         if (!row.failing_removal.empty() || row.hold == Hold::Cache || row.removed == 8) {
             const std::size_t attempted = row.removed + (row.removed == 8 ? 0 : 1);
             EXPECT_EQ(removed,
@@ -673,7 +701,8 @@ TEST_F(Uninstall, WorkerRemovesExactlyTheProductsOwnFilesInOrder) {
             EXPECT_TRUE(testing::exists(program));
             EXPECT_TRUE(testing::exists(bootstrap_lock));
             EXPECT_EQ(testing::exists(launcher_lock), had_launcher_folder);
-            EXPECT_EQ(testing::exists(launcher_folder), had_launcher_folder);
+            EXPECT_EQ(testing::exists(launcher_folder),
+                      launcher_folder_attributes != INVALID_FILE_ATTRIBUTES);
         }
 
         // Every lock and handle has been let go of.
@@ -768,7 +797,7 @@ TEST(UninstallFiles, RemoveIfPresentCountsAMissingFileAsRemoved) {
 }
 
 TEST(UninstallFiles, RunningExecutableIsThisProgram) {
-    const IoResult<std::wstring> path = running_executable_path();
+    const IoResult<std::wstring> path = current_module_path();
     ASSERT_TRUE(path);
     EXPECT_TRUE(path->ends_with(L"windows_installer_tests.exe")) << path_text(*path);
 }

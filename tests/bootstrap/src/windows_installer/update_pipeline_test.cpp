@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "update_test_support.hpp"
 #include "windows/install_layout.hpp"
 #include "windows/setup_locks.hpp"
+#include "windows/unique_handle.hpp"
 #include "windows/verified_cache_file.hpp"
 #include "windows/wide_text.hpp"
 #include "windows_installer/windows_update_steps.hpp"
@@ -33,7 +35,14 @@ constexpr std::string_view new_version = "1.1.0";
 const std::string archive = "vantrel-launcher-1.1.0-x86_64-windows.tar.gz";
 
 // What is installed before the run.
-enum class Before { Nothing, OldRelease, NewWithoutCache, NewRelease };
+enum class Before {
+    Nothing,
+    OldRelease,
+    NewWithoutCache,
+    NewRelease,
+    NewCacheOnly,      // the new release's cache, no launcher file
+    NewCacheByFolder,  // the new release's cache, a folder at the launcher path
+};
 // The launcher file afterwards.
 enum class Launcher { None, Old, New };
 // The cache file afterwards.
@@ -65,7 +74,10 @@ class UpdatePipeline : public ::testing::Test {
             return;
         CreateDirectoryW(launcher_folder.c_str(), nullptr);
         const bool old = before == Before::OldRelease;
-        testing::write_file(launcher, text(old ? old_launcher : new_launcher));
+        if (before == Before::NewCacheByFolder)
+            CreateDirectoryW(launcher.c_str(), nullptr);
+        else if (before != Before::NewCacheOnly)
+            testing::write_file(launcher, text(old ? old_launcher : new_launcher));
         if (before != Before::NewWithoutCache) {
             ASSERT_TRUE(write_verified_cache(cache, old ? old_files : new_files));
         }
@@ -129,6 +141,7 @@ constexpr auto network = Stage::Network;
 constexpr auto launch = Stage::Launch;
 constexpr auto old_release = Before::OldRelease;
 constexpr auto same = Before::NewWithoutCache;
+constexpr auto current = Before::NewRelease;
 constexpr auto nothing = Before::Nothing;
 const std::string injected(testing::injected_failure);
 const std::string recovery_failed = "Launch failed: " + injected +
@@ -139,6 +152,12 @@ const std::string recovery_failed = "Launch failed: " + injected +
 // clang-format off
 const FailureRow failure_rows[] = {
     // name                     before       form     failing steps                       stage          detail                             launcher        kept   cache
+    {"known folder",            old_release, console, {"find folder"},                     installation,  injected,                          Launcher::Old,  false, Cache::Unchanged},
+    {"built-in key",            old_release, console, {"key"},                             Stage::Verification, "",                          Launcher::Old,  false, Cache::Unchanged},
+    {"launcher folder",         old_release, console, {"create folder"},                   installation,  injected,                          Launcher::Old,  false, Cache::Unchanged},
+    {"current: regular file",   current,     console, {"check installed"},                 installation,  injected,                          Launcher::New,  false, Cache::Unchanged},
+    {"current: console start",  current,     console, {"start"},                           launch,        injected,                          Launcher::New,  false, Cache::Unchanged},
+    {"cache, no launcher",      Before::NewCacheOnly, console, {},                         std::nullopt,  "",                                Launcher::New,  false, Cache::New},
     {"package download",        old_release, console, {"download " + archive},             network,       injected,                          Launcher::Old,  false, Cache::Unchanged},
     {"checksum download",       old_release, console, {"download " + archive + ".sha256"}, network,       injected,                          Launcher::Old,  false, Cache::Unchanged},
     {"signature download",      old_release, console, {"download " + archive + ".minisig"}, network,      injected,                          Launcher::Old,  false, Cache::Unchanged},
@@ -216,6 +235,78 @@ TEST_F(UpdatePipeline, LeavesTheDiskAsEachFailureRowSays) {
     }
 }
 
+// Run folders left by killed runs, and entries that only look like one.
+const std::wstring stale_in_use = L".launcher-setup-Ab3dE9";
+const std::wstring stale_empty = L".launcher-setup-x1Y2z3";
+const std::vector<std::wstring> look_alikes = {L".launcher-setup-Ab3dE", L".launcher-setup-Ab3dE9x",
+                                               L".launcher-setup-Ab_dE9",
+                                               L".launcher-setup-Qw3rT6"};
+
+struct SweepRow {
+    const char* name;
+    Before before;
+    PipelineForm form;
+    std::vector<std::string> failing;
+    bool stale;   // the stale folders are there before the run
+    bool in_use;  // a file in one of them is open
+    std::vector<std::wstring> left;
+};
+
+const std::vector<std::wstring> both_stale = {stale_in_use, stale_empty};
+
+// clang-format off
+const SweepRow sweep_rows[] = {
+    // name                  before       form     failing           stale  in use  left besides the look-alikes
+    {"up to date",           current,     console, {},               true,  false,  {}},
+    {"new release",          old_release, wizard,  {},               true,  false,  {}},
+    {"one still in use",     old_release, console, {},               true,  true,   {stale_in_use}},
+    {"failed run",           old_release, console, {"probe staged"}, true,  false,  both_stale},
+    {"failed start",         old_release, console, {"start"},        true,  false,  both_stale},
+    {"none",                 nothing,     console, {},               false, false,  {}},
+};
+// clang-format on
+
+TEST_F(UpdatePipeline, ASuccessfulRunRemovesTheRunFoldersOfEarlierRuns) {
+    for (const SweepRow& row : sweep_rows) {
+        SCOPED_TRACE(row.name);
+        start_row(row.before);
+        std::optional<UniqueHandle> held;
+        std::vector<std::wstring> left = row.left;
+        if (row.stale) {
+            CreateDirectoryW(launcher_folder.c_str(), nullptr);
+            for (const std::wstring& name : both_stale)
+                CreateDirectoryW(join_path(launcher_folder, name).c_str(), nullptr);
+            const std::wstring backup =
+                join_path(join_path(launcher_folder, stale_in_use), layout::previous_launcher_name);
+            testing::write_file(backup, text(old_launcher));
+            for (const std::wstring& name : look_alikes) {
+                const std::wstring path = join_path(launcher_folder, name);
+                if (name == look_alikes.back())
+                    testing::write_file(path, "a file, not a folder");
+                else
+                    CreateDirectoryW(path.c_str(), nullptr);
+            }
+            left.insert(left.end(), look_alikes.begin(), look_alikes.end());
+            if (row.in_use) {
+                held.emplace(CreateFileW(backup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                ASSERT_TRUE(held->valid());
+            }
+        }
+
+        const UpdateResult result = run(row.form, row.failing);
+
+        EXPECT_EQ(result.ok(), row.failing.empty());
+        std::vector<std::wstring> found;
+        for (const std::wstring& name : testing::folder_entries(launcher_folder)) {
+            if (name.starts_with(layout::launcher_setup_prefix))
+                found.push_back(name);
+        }
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(found, left);
+    }
+}
+
 struct EventRow {
     const char* name;
     Before before;
@@ -227,8 +318,9 @@ struct EventRow {
 };
 
 const std::vector<K> check = {K::CheckingForUpdate, K::UpdateCheckDone};
-const std::vector<K> download = {K::DownloadStarted, K::DownloadProgress, K::DownloadFinished,
-                                 K::Verifying, K::Verified};
+// The package reports its progress twice; the three other files report nothing.
+const std::vector<K> download = {K::DownloadStarted,  K::DownloadProgress, K::DownloadProgress,
+                                 K::DownloadFinished, K::Verifying,        K::Verified};
 const std::vector<K> install_events = {K::Installing, K::Installed, K::StartingLauncher};
 
 std::vector<K> joined(std::initializer_list<std::vector<K>> parts) {
@@ -249,6 +341,8 @@ const EventRow event_rows[] = {
     {"first install",            nothing,     wizard,  "",              {},              installed,                                                            std::nullopt},
     {"up to date",               Before::NewRelease, console, "",       {},              up_to_date,                                                           std::nullopt},
     {"up to date",               Before::NewRelease, wizard,  "",       {},              up_to_date,                                                           std::nullopt},
+    {"up to date, no cache write", Before::NewRelease, console, "",     {"write cache"}, up_to_date,                                                           std::nullopt},
+    {"folder at launcher path",  Before::NewCacheByFolder, console, "", {},              joined({check, download, {K::Installing}}),                           installation},
     {"new release",              old_release, console, "",              {},              installed,                                                            std::nullopt},
     {"new release",              old_release, wizard,  "",              {},              installed,                                                            std::nullopt},
     {"same as installed",        same,        console, "",              {},              confirmed,                                                            std::nullopt},

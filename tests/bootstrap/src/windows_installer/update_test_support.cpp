@@ -77,10 +77,6 @@ Result<Bytes> ScriptedSteps::download(std::string_view path, std::uint64_t limit
 }
 
 void RecordingReporter::report(const ProgressEvent& event) {
-    if (event.kind() == ProgressKind::DownloadProgress && !kinds_.empty() &&
-        kinds_.back() == ProgressKind::DownloadProgress) {
-        return;
-    }
     kinds_.push_back(event.kind());
 }
 

@@ -52,6 +52,10 @@ class ScriptedSteps final : public UpdateSteps, public ScriptedFailures {
     Status find_launcher_folder() override {
         return on("find folder", [&] { return real_.find_launcher_folder(); });
     }
+    // "key": a key text that does not decode.
+    std::string_view release_key() override {
+        return failing("key") ? std::string_view("not a key") : real_.release_key();
+    }
     Result<Bytes> download(std::string_view path, std::uint64_t limit,
                            const DownloadProgressHook& progress) override;
     Status create_launcher_folder() override {
@@ -87,6 +91,7 @@ class ScriptedSteps final : public UpdateSteps, public ScriptedFailures {
     std::string run_folder_path() override { return real_.run_folder_path(); }
     void keep_run_folder() override { real_.keep_run_folder(); }
     void remove_run_folder() override { real_.remove_run_folder(); }
+    void remove_stale_run_folders() override { real_.remove_stale_run_folders(); }
     IoStatus write_staged_launcher(ByteView launcher) override {
         return on("write staged", [&] { return real_.write_staged_launcher(launcher); });
     }
@@ -118,7 +123,7 @@ class ScriptedSteps final : public UpdateSteps, public ScriptedFailures {
     const ReleaseTree& tree_;
 };
 
-// The kinds reported, with each run of DownloadProgress events as one.
+// The kinds reported, one for each event.
 class RecordingReporter final : public ProgressReporter {
   public:
     void report(const ProgressEvent& event) override;

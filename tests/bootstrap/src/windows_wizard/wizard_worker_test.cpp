@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -55,6 +56,26 @@ TEST(WizardWorkerTest, RunsOnANamedThreadAndEndsWithTheFinalMessage) {
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(std::get<SetupFinished>(received[1]).failure, "No files.");
     EXPECT_EQ(name, L"orvane-setup");
+}
+
+TEST(WizardWorkerTest, AFaultOutsideTheSetupCallEndsInTheFailedPage) {
+    auto runner = std::make_shared<SetupRunner>([](StatusSender&) { return SentenceStatus(); });
+    ProgressChannel channel = make_progress_channel();
+    WizardModel model;
+    model.page = WizardPage::Installing;
+    model.receiver.emplace(std::move(channel.receiver));
+    ASSERT_TRUE(start_worker_thread(
+        runner, std::move(channel.sender), [](SetupRunner&, ProgressSender sender) {
+            static_cast<void>(sender.send(StatusUpdate{"Checking for an update.", std::nullopt}));
+            throw std::bad_alloc();
+        }));
+
+    for (int polls = 0; polls < 5000 && model.receiver; ++polls) {
+        if (!drain_progress(model))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(model.page, WizardPage::Failed);
+    EXPECT_EQ(model.status, worker_vanished_text);
 }
 
 TEST(WizardWorkerTest, LaunchingAMissingLauncherGivesTheLaunchSentence) {
