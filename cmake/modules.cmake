@@ -31,6 +31,14 @@ function(vantrel_test_executable name dir)
         vantrel_warnings)
     target_compile_definitions(${name} PRIVATE
         VANTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VANTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    # Every test file includes the test framework and much of the standard library: parsed
+    # once per program instead of once per file. Not for MinGW: through a precompiled header
+    # GCC 12 at -O3 reports false overflows inside libstdc++ as errors.
+    if(NOT WIN32)
+        target_precompile_headers(${name} PRIVATE <gmock/gmock.h> <gtest/gtest.h> <algorithm>
+            <array> <cstdint> <filesystem> <functional> <map> <memory> <optional> <span>
+            <string> <string_view> <vector>)
+    endif()
     if(WIN32)
         # gtest_main supplies a narrow main, so no -municode here.
         target_link_options(${name} PRIVATE -static)

@@ -1,11 +1,12 @@
 # Static x86_64-w64-mingw32 builds of the third-party libraries, from Debian's
-# sources, cached by version. Sourced by scripts/setup; needs say, die, apt_update
-# and repo_root.
+# sources, cached by version and recipe, built side by side. Sourced by scripts/setup;
+# needs say, die, apt_update and repo_root. VANTREL_DEPS_ROOT=DIR builds into DIR
+# instead (the Windows preset then needs -DVANTREL_DEPS_PREFIX=DIR/x86_64-w64-mingw32).
 # shellcheck disable=SC2154 # repo_root is set by scripts/setup
 
 readonly mingw_triple=x86_64-w64-mingw32
 readonly mingw_sysroot=/usr/$mingw_triple
-readonly deps_root=/var/cache/vantrel-deps
+readonly deps_root=${VANTREL_DEPS_ROOT:-/var/cache/vantrel-deps}
 readonly prefix=$deps_root/$mingw_triple
 readonly stamp_dir=$prefix/share/vantrel-setup
 readonly log_dir=$deps_root/logs
@@ -16,6 +17,7 @@ section_flags=$(sed -n 's/^set(VANTREL_SECTION_FLAGS "\(.*\)")$/\1/p' "$toolchai
 readonly section_flags
 # libpng is built for the simplified read API alone: the banner is all it decodes.
 readonly libpng_options=$repo_root/scripts/setup.d/libpng-read.dfa
+readonly libarchive_answers=$repo_root/scripts/setup.d/libarchive-mingw-answers.cmake
 
 windows_libraries=(libsodium libarchive libpng libdeflate libcrypto googletest)
 
@@ -47,7 +49,7 @@ cache_key() {
     printf 'zlib %s\n' "$(package_version libz-mingw-w64-dev)"
     printf 'recipe %s\n' "$({
         declare -f "build_$lib" fetch_debian_source cross_cmake
-        cat "$toolchain_file" "$libpng_options"
+        cat "$toolchain_file" "$libpng_options" "$libarchive_answers"
     } | sha256sum | cut -d' ' -f1)"
 }
 
@@ -116,21 +118,30 @@ build_libsodium() {
     make install
 }
 
+# Only the objects of libarchive that its tar reader needs, as with libcrypto below: the
+# static link takes in these and no more (a link map of the program lists them), and they
+# build in seconds where the whole library takes minutes. A new libarchive call that the link
+# reports undefined adds its object here.
 build_libarchive() {
     local work=$1
     fetch_debian_source libarchive "$2" "$work"
-    local off option
+    local off option name objects=()
     off=()
     for option in OPENSSL MBEDTLS NETTLE CNG LIBB2 LZ4 LZO LZMA ZSTD BZip2 LIBXML2 EXPAT PCREPOSIX \
         LIBGCC ICONV ACL XATTR TAR CPIO CAT TEST WERROR; do
         off+=("-DENABLE_$option=OFF")
     done
+    for name in archive_acl archive_check_magic archive_entry archive_entry_sparse \
+        archive_entry_xattr archive_read archive_read_support_format_tar archive_string \
+        archive_string_sprintf archive_util archive_virtual archive_windows; do
+        objects+=("libarchive/CMakeFiles/archive_static.dir/$name.c.obj")
+    done
     # Without a regex library set, configure insists on one once LIBGCC is off.
-    cross_cmake "$work/src" "$work/build" -DENABLE_ZLIB=ON "${zlib_flags[@]}" "${off[@]}" \
-        -DPOSIX_REGEX_LIB=NONE
-    cmake --build "$work/build" --target archive_static -j "$build_jobs"
-    # The project's install rule wants the DLL as well, which is not built.
-    install -D -m 644 "$work/build/libarchive/libarchive_static.a" "$prefix/lib/libarchive_static.a"
+    cross_cmake "$work/src" "$work/build" -C "$libarchive_answers" -DENABLE_ZLIB=ON \
+        "${zlib_flags[@]}" "${off[@]}" -DPOSIX_REGEX_LIB=NONE
+    cmake --build "$work/build" --target "${objects[@]}" -j "$build_jobs"
+    rm -f "$prefix/lib/libarchive_static.a"
+    (cd "$work/build" && "$mingw_triple-ar" rcs "$prefix/lib/libarchive_static.a" "${objects[@]}")
     install -D -m 644 -t "$prefix/include" "$work/src/libarchive/archive.h" \
         "$work/src/libarchive/archive_entry.h"
     mkdir -p "$prefix/lib/pkgconfig"
@@ -190,50 +201,80 @@ build_googletest() {
 }
 
 scratch_dir=
-build_pid=
+declare -A build_pids=() build_keys=() build_started=()
 
-# Stops a running build with all its compilers, then drops the scratch folder.
+# Stops the running builds with all their compilers, then drops the scratch folder.
 windows_libraries_cleanup() {
-    if [[ -n $build_pid ]]; then
-        kill -TERM -- "-$build_pid" 2>/dev/null || true
-        wait "$build_pid" 2>/dev/null || true
-        build_pid=
-    fi
+    local pid
+    for pid in "${build_pids[@]}"; do
+        kill -TERM -- "-$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    build_pids=()
     [[ -z $scratch_dir ]] || rm -rf "$scratch_dir"
 }
 
-ensure_windows_library() {
-    local lib=$1 key source_package source_version
+# Whether the library needs a build: its key is kept for the stamp, and its source index
+# is made sure of before any build starts (an apt-get update must not run under a fetch).
+windows_library_stale() {
+    local lib=$1 key
     key=$(cache_key "$lib")
-    read -r source_package source_version < <(debian_source_of "${version_package[$lib]}")
     if stamp_matches "$lib" "$key"; then
         say "$lib: up to date ($(grep '^built ' "$stamp_dir/$lib.stamp" | cut -d' ' -f2-))"
-        return
+        return 1
     fi
+    build_keys[$lib]=$key
+    [[ $lib == googletest ]] || ensure_source_index "$(debian_source_of "${version_package[$lib]}" | cut -d' ' -f1)"
+}
+
+start_windows_library() {
+    local lib=$1 source_package source_version
+    read -r source_package source_version < <(debian_source_of "${version_package[$lib]}")
     # A build that stops half-way must not look finished.
     rm -f "$stamp_dir/$lib.stamp"
-    [[ $lib == googletest ]] || ensure_source_index "$source_package"
     [[ -n $scratch_dir ]] || scratch_dir=$(mktemp -d /var/tmp/vantrel-setup.XXXXXX)
-    local work=$scratch_dir/$lib log=$log_dir/$lib.log started=$SECONDS
+    local work=$scratch_dir/$lib log=$log_dir/$lib.log
     mkdir -p "$work" "$log_dir" "$stamp_dir"
     say "$lib: building $source_package $source_version (log: $log)"
     # A background job keeps errexit in force inside the build (it would be off
     # under "if"), and its own process group lets the cleanup stop it whole.
     set -m
     ("build_$lib" "$work" "$source_version") >"$log" 2>&1 </dev/null &
-    build_pid=$!
+    build_pids[$lib]=$!
     set +m
-    if ! wait "$build_pid"; then
-        build_pid=
-        tail -n 25 "$log" >&2
-        die "$lib: build failed; full log: $log"
-    fi
-    build_pid=
-    { printf '%s\n' "$key"; printf 'built %s %s\n' "$source_package" "$(<"$work/version")"; } \
+    build_started[$lib]=$SECONDS
+}
+
+finish_windows_library() {
+    local lib=$1 work=$scratch_dir/$1
+    { printf '%s\n' "${build_keys[$lib]}"; printf 'built %s %s\n' \
+        "$(debian_source_of "${version_package[$lib]}" | cut -d' ' -f1)" "$(<"$work/version")"; } \
         >"$stamp_dir/$lib.stamp.new"
     mv "$stamp_dir/$lib.stamp.new" "$stamp_dir/$lib.stamp"
     rm -rf "$work"
-    say "$lib: installed in $((SECONDS - started)) s"
+    say "$lib: installed in $((SECONDS - build_started[$lib])) s"
+}
+
+# The builds are independent and mostly single-threaded (configure, fetch), so they run
+# side by side; each reports as it ends.
+wait_windows_libraries() {
+    local pid lib status failed=()
+    while ((${#build_pids[@]})); do
+        pid=
+        wait -n -p pid "${build_pids[@]}" && status=0 || status=$?
+        for lib in "${!build_pids[@]}"; do
+            [[ ${build_pids[$lib]} == "$pid" ]] || continue
+            unset "build_pids[$lib]"
+            if ((status == 0)); then
+                finish_windows_library "$lib"
+            else
+                tail -n 25 "$log_dir/$lib.log" >&2
+                say "$lib: build failed; full log: $log_dir/$lib.log"
+                failed+=("$lib")
+            fi
+        done
+    done
+    ((${#failed[@]} == 0)) || die "failed to build: ${failed[*]}"
 }
 
 # mingw must not search /usr/include, so the header-only library is linked in.
@@ -256,9 +297,13 @@ check_zlib() {
 
 build_windows_libraries() {
     check_zlib
-    local lib
+    local lib stale=()
     for lib in "${windows_libraries[@]}"; do
-        ensure_windows_library "$lib"
+        if windows_library_stale "$lib"; then stale+=("$lib"); fi
     done
+    for lib in "${stale[@]}"; do
+        start_windows_library "$lib"
+    done
+    wait_windows_libraries
     link_nlohmann_json
 }

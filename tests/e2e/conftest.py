@@ -5,6 +5,8 @@ to the CA bundle that Wine reads, a booted Wine prefix and an Xvfb display, and 
 
     VANTREL_WINEPREFIX   the session's Wine prefix (else a temporary one is made here)
     VANTREL_DISPLAY      the X display (else a temporary Xvfb is started here)
+                         Under pytest-xdist both are lists, separated by spaces, with one entry
+                         per worker: gwN takes entry N, so no worker sees another's prefix or windows.
     VANTREL_TEST_CA_DIR  the test CA and the localhost certificate (else made here; Wine then
                          does not trust it and the tests that need HTTPS under Wine skip)
     VANTREL_BUILD_DIR    the Windows build folder (default build/windows)
@@ -28,6 +30,24 @@ from support.wine import Wine
 REPO = Path(__file__).resolve().parents[2]
 
 
+def worker_setting(name: str) -> str | None:
+    """This worker's entry of the setting's list (the first one without pytest-xdist)."""
+    entries = os.environ.get(name, "").split()
+    if not entries:
+        return None
+    worker = os.environ.get("PYTEST_XDIST_WORKER", "gw0")
+    index = int(worker.removeprefix("gw"))
+    if index >= len(entries):
+        pytest.fail(f"{name} has {len(entries)} entries, too few for worker {worker}")
+    return entries[index]
+
+
+def pytest_collection_modifyitems(items):
+    """The grouped cases (minutes of builds) first, so that they overlap the cases that mostly
+    wait on Wine rather than end the run alone."""
+    items.sort(key=lambda item: item.get_closest_marker("xdist_group") is None)
+
+
 @pytest.fixture(scope="session")
 def session_scratch(tmp_path_factory) -> Path:
     return tmp_path_factory.mktemp("session")
@@ -36,7 +56,7 @@ def session_scratch(tmp_path_factory) -> Path:
 @pytest.fixture(scope="session")
 def _display():
     """The session's display, or None when there is none and Xvfb is not installed."""
-    given = os.environ.get("VANTREL_DISPLAY")
+    given = worker_setting("VANTREL_DISPLAY")
     if given:
         yield display.Xvfb(given)
         return
@@ -58,7 +78,7 @@ def xvfb(_display) -> display.Xvfb:
 
 @pytest.fixture(scope="session")
 def wine_prefix(_display, session_scratch) -> prefix.WinePrefix:
-    given = os.environ.get("VANTREL_WINEPREFIX")
+    given = worker_setting("VANTREL_WINEPREFIX")
     if given:
         yield prefix.WinePrefix(Path(given))
         return

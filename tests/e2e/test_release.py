@@ -18,6 +18,9 @@ KEY = REPO / "tests" / "keys" / "other-test.pub"
 HOST = "downloads.example.com"
 PASSWORD = "release test password"
 
+# One worker makes the two builds and runs every case that uses them.
+pytestmark = pytest.mark.xdist_group("release_builds")
+
 
 def release(*args, tmp: Path, env: dict[str, str] | None = None) -> subprocess.CompletedProcess:
     return subprocess.run([RELEASE, *map(str, args)], env={**os.environ, "TMPDIR": str(tmp),
