@@ -13,7 +13,7 @@
 #include "lib/standard_streams.hpp"
 #include "vantrel-release/commands.hpp"
 #include "vantrel-release/https_client.hpp"
-#include "vantrel-release/public_key_file.hpp"
+#include "vantrel-release/key_files.hpp"
 #include "vantrel-release/release_builder.hpp"
 
 namespace vantrel::release_tool {

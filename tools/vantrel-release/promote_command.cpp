@@ -5,7 +5,7 @@
 #include "lib/manifest.hpp"
 #include "lib/standard_streams.hpp"
 #include "vantrel-release/commands.hpp"
-#include "vantrel-release/public_key_file.hpp"
+#include "vantrel-release/key_files.hpp"
 #include "vantrel-release/release_builder.hpp"
 #include "vantrel-release/release_check.hpp"
 #include "vantrel-release/release_tree.hpp"

@@ -13,8 +13,8 @@
 #include "lib/standard_streams.hpp"
 #include "vantrel-release/commands.hpp"
 #include "vantrel-release/file_io.hpp"
+#include "vantrel-release/key_files.hpp"
 #include "vantrel-release/minisign_keys.hpp"
-#include "vantrel-release/password_prompt.hpp"
 #include "vantrel-release/release_builder.hpp"
 #include "vantrel-release/release_tree.hpp"
 
@@ -63,18 +63,6 @@ Outcome<std::int64_t> release_timestamp() {
     if (error != std::errc() || end != text.data() + text.size() || seconds < 0)
         return Failure{"SOURCE_DATE_EPOCH is not a number of seconds: " + std::string(text)};
     return seconds;
-}
-
-Outcome<SecretKey> load_secret_key(const std::filesystem::path& path) {
-    Outcome<Bytes> file = read_at_most(path, key_file_limit + 1);
-    if (!file)
-        return std::move(file).error();
-    if (file->size() > key_file_limit)
-        return Failure{path.string() + ": not a minisign secret key (too large)"};
-    Outcome<SecretKey> key = read_secret_key(*file, read_password);
-    if (!key)
-        return Failure{path.string() + ": " + key.error().message};
-    return key;
 }
 
 constexpr std::string_view setup_refuses = "the setup would refuse this release:\n";

@@ -10,7 +10,7 @@
 #include "lib/standard_streams.hpp"
 #include "vantrel-release/commands.hpp"
 #include "vantrel-release/file_io.hpp"
-#include "vantrel-release/public_key_file.hpp"
+#include "vantrel-release/key_files.hpp"
 #include "vantrel-release/release_tree.hpp"
 
 namespace vantrel::release_tool {
