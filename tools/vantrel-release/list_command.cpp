@@ -97,7 +97,7 @@ Done run_list(const Arguments& arguments) {
     for (const std::string& version : *versions) {
         text += version + "  " + package_size(root, version);
         if (key) {
-            Outcome<std::size_t> checked = check_published_release(root, version, *key);
+            Done checked = check_published_release(root, version, *key);
             text += checked ? "  verifies" : "  does not verify: " + checked.error().message;
         }
         text += version == stable ? "  stable\n" : "\n";

@@ -45,7 +45,7 @@ Done run_promote(const Arguments& arguments) {
         return std::move(key).error();
     if (Done tree = check_published_tree(root); !tree)
         return tree;
-    if (Outcome<std::size_t> checked = check_published_release(root, version, *key); !checked) {
+    if (Done checked = check_published_release(root, version, *key); !checked) {
         return Failure{"release " + std::string(version) +
                        " is not promoted: " + checked.error().message};
     }

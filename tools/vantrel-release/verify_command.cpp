@@ -6,11 +6,11 @@
 
 #include "lib/manifest.hpp"
 #include "lib/release_limits.hpp"
-#include "lib/release_verification.hpp"
 #include "lib/standard_streams.hpp"
 #include "vantrel-release/commands.hpp"
 #include "vantrel-release/file_io.hpp"
 #include "vantrel-release/key_files.hpp"
+#include "vantrel-release/release_check.hpp"
 #include "vantrel-release/release_tree.hpp"
 
 namespace vantrel::release_tool {
@@ -59,12 +59,9 @@ Done run_verify(const Arguments& arguments) {
     if (!key)
         return std::move(key).error();
 
-    Outcome<ReleaseFiles> files = read_release_files(root, *manifest);
-    if (!files)
-        return std::move(files).error();
-    Result<Bytes> launcher = verify_release(*manifest, *files, *key);
+    Outcome<Bytes> launcher = verify_published_files(root, *manifest, *key);
     if (!launcher)
-        return failure_of(launcher.error());
+        return std::move(launcher).error();
 
     if (const auto out = arguments.value("extract")) {
         if (Done written = write_file_atomically(std::filesystem::path(*out), *launcher,
