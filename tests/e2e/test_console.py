@@ -10,6 +10,7 @@ from __future__ import annotations
 import re
 import shutil
 import subprocess
+import time
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -84,6 +85,26 @@ def console(wine, vantrel_exe, https_server, clean, tmp_path):
                    err.read_bytes())
 
     return run
+
+
+# What a run keeps only while it runs: (folder under the product folder or a known folder, prefix).
+TEMPORARY_NAMES = [("product", ".bootstrap-setup-"), ("bin", ".launcher-setup-"),
+                   ("desktop", ".Vantrel-"), ("desktop", ".orvane-shortcut-"),
+                   ("programs", ".orvane-shortcut-")]
+
+
+def leftovers(wine, product: Path) -> list[str]:
+    """Recovery folders, run folders and temporary shortcuts on disk."""
+    folders = {"product": product, "bin": product / "bin", "desktop": wine.prefix.desktop,
+               "programs": wine.prefix.programs}
+    return sorted(str(entry) for where, prefix in TEMPORARY_NAMES if folders[where].is_dir()
+                  for entry in folders[where].iterdir() if entry.name.startswith(prefix))
+
+
+def recovery_folders(product: Path) -> list[Path]:
+    if not product.is_dir():
+        return []
+    return [p for p in product.iterdir() if p.name.startswith(".bootstrap-setup-")]
 
 
 def error_block(display: str) -> bytes:
@@ -178,3 +199,35 @@ def test_a_run_while_another_setup_holds_a_lock(lock, console, publish, clean, w
         f"\nERROR: {stage} failed: Another setup may be running, or the install folder is not "
         "writable. ".encode()), run.err
     assert run.err.endswith(REASSURANCE)
+
+
+def test_a_bootstrap_run_killed_in_its_transaction_leaves_nothing_once_the_next_run_succeeds(
+        console, publish, clean, wine, vantrel_exe, tmp_path):
+    publish("1.0.0")
+    assert console().code == 0
+    product = clean
+    # Another build of the setup replaces the installed bootstrap; the kill comes as soon as
+    # a recovery folder exists (the downloaded copy's, or the installed copy's after the handover).
+    other = tmp_path / "Other" / "Vantrel.exe"
+    other.parent.mkdir()
+    other.write_bytes(vantrel_exe.read_bytes() + b"another build")
+    for _ in range(10):
+        killed = subprocess.Popen(["wine", other, "--console"], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  env=wine.environment(), start_new_session=True)
+        try:
+            deadline = time.monotonic() + 10
+            while not recovery_folders(product) and time.monotonic() < deadline:
+                time.sleep(0.001)
+        finally:
+            wine.kill_all()  # as a power cut would: nothing of the run's own ending happens
+            killed.wait()
+        if recovery_folders(product):
+            break
+    else:
+        pytest.skip("no kill of 10 landed while a bootstrap transaction ran")
+
+    run = console(other)
+    assert (run.code, run.err) == (0, b""), run
+    assert (product / "Vantrel.exe").read_bytes() == other.read_bytes()
+    assert leftovers(wine, product) == []

@@ -118,21 +118,22 @@ class BootstrapRun {
     }
 
     Result<bool> finish() {
-        if (installed_) {
+        if (installed_ || !options_.restart) {
+            // The bootstrap is this program and nothing will be undone. With the lock and
+            // our claim held, no other run can still need its recovery files: one that let
+            // go of the lock to start the installed copy finds our claim when it takes the
+            // lock back, and rolls nothing back.
+            steps_.remove_stale_recovery_files();
             steps_.remove_recovery_folder();
             steps_.release_lock();
             return register_installation();
         }
-        // The installed copy takes the lock itself.
+        // The installed copy takes the lock itself, and clears up after earlier runs.
         steps_.release_lock();
-        Status started =
-            options_.restart ? steps_.start_installed_bootstrap(options_.console) : Status();
-        if (!started)
+        if (Status started = steps_.start_installed_bootstrap(options_.console); !started)
             return recover_from_failed_start(std::move(started).error());
         steps_.remove_recovery_folder();
-        if (options_.restart)
-            return true;
-        return register_installation();
+        return true;
     }
 
     Result<bool> register_installation() {

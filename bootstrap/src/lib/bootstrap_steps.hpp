@@ -34,6 +34,9 @@ class BootstrapSteps {
     virtual void keep_recovery_folder() = 0;
     // Removes it with its content unless kept; best effort.
     virtual void remove_recovery_folder() = 0;
+    // Removes every other run's recovery folder and temporary desktop shortcut; best
+    // effort, and only while the lock is held with this run's claim in it.
+    virtual void remove_stale_recovery_files() = 0;
     // Writes the recovery folder's name into the held lock.
     virtual IoStatus record_claim() = 0;
     // Whether the lock, held again, still names this run's recovery folder.

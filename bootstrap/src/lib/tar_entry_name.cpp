@@ -15,34 +15,10 @@ using namespace tar_format;
 constexpr std::uint8_t base_256_mark = 0x80;
 // Record types that come before the header they apply to and carry data of their own.
 constexpr std::string_view record_types = "LxXgKAEV";
-// Far above any record the reader keeps at hand.
-constexpr std::uint64_t largest_record = std::uint64_t{1} << 40;
-
 // A fixed-width text field, up to its first NUL.
 std::string_view field_text(ByteView header, Field field) {
     const std::string_view text = as_text(header.subspan(field.offset, field.width));
     return text.substr(0, text.find('\0'));
-}
-
-// The size field: octal digits after any blanks, or a big-endian number when its
-// first byte has the top bit set.
-std::optional<std::uint64_t> record_size(ByteView header) {
-    const ByteView field = header.subspan(size_field.offset, size_field.width);
-    std::uint64_t size = 0;
-    if ((field[0] & base_256_mark) != 0) {
-        for (std::size_t i = 1; i < field.size(); ++i) {
-            if (size >= largest_record)
-                return std::nullopt;
-            size = (size << 8) | field[i];
-        }
-        return (field[0] & ~base_256_mark) == 0 ? std::optional(size) : std::nullopt;
-    }
-    std::size_t i = 0;
-    while (i < field.size() && field[i] == ' ')
-        ++i;
-    for (; i < field.size() && field[i] >= '0' && field[i] <= '7'; ++i)
-        size = size * 8 + (field[i] - '0');
-    return size;
 }
 
 // Takes the value of each "path" record of a pax body ("<length> <key>=<value>\n"
@@ -79,6 +55,28 @@ std::string header_name(ByteView header) {
 
 }  // namespace
 
+std::optional<std::uint64_t> tar_record_size(ByteView header) {
+    const ByteView field = header.subspan(size_field.offset, size_field.width);
+    std::uint64_t size = 0;
+    if ((field[0] & base_256_mark) != 0) {
+        if ((field[0] & ~base_256_mark) != 0)
+            return std::nullopt;
+        for (std::size_t i = 1; i < field.size(); ++i) {
+            // Checked before the shift, so that the sum can never wrap.
+            if (size > tar_largest_record >> 8)
+                return std::nullopt;
+            size = (size << 8) | field[i];
+        }
+        return size <= tar_largest_record ? std::optional(size) : std::nullopt;
+    }
+    std::size_t i = 0;
+    while (i < field.size() && field[i] == ' ')
+        ++i;
+    for (; i < field.size() && field[i] >= '0' && field[i] <= '7'; ++i)
+        size = size * 8 + (field[i] - '0');
+    return size;
+}
+
 std::optional<std::string> tar_entry_name(ByteView blocks) {
     std::optional<std::string> long_name;
     std::optional<std::string> path;
@@ -93,7 +91,7 @@ std::optional<std::string> tar_entry_name(ByteView blocks) {
                 return long_name;
             return path ? path : header_name(header);
         }
-        const std::optional<std::uint64_t> size = record_size(header);
+        const std::optional<std::uint64_t> size = tar_record_size(header);
         if (!size || *size > blocks.size())
             return std::nullopt;
         const std::string_view body = as_text(blocks.first(static_cast<std::size_t>(*size)));

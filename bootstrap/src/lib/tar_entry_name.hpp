@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,5 +15,12 @@ namespace vantrel {
 // the header's own name (ustar: prefix, "/", name). Record values keep any NUL they
 // hold, so a name cannot be cut short. Nothing when the blocks are not such a chain.
 std::optional<std::string> tar_entry_name(ByteView blocks);
+
+// Far above any record the reader keeps at hand; a larger size is refused.
+inline constexpr std::uint64_t tar_largest_record = std::uint64_t{1} << 40;
+
+// The size field of a header block: octal digits after any blanks, or a big-endian
+// number when its first byte has the top bit set. Nothing above the largest record.
+std::optional<std::uint64_t> tar_record_size(ByteView header);
 
 }  // namespace vantrel

@@ -9,6 +9,9 @@ namespace vantrel {
 namespace {
 
 constexpr DWORD terminated_exit_code = 1;
+// How long the processes of a terminated job may take to end: 250 times 20 ms.
+constexpr int terminated_job_polls = 250;
+constexpr DWORD terminated_job_poll_ms = 20;
 
 // The executable quoted as one word, then the arguments.
 std::wstring command_line(const ChildCommand& command) {
@@ -88,6 +91,29 @@ class AttributeList {
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
+// Processes of the job still running.
+IoResult<DWORD> active_processes(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                   sizeof accounting, nullptr)) {
+        return last_os_error();
+    }
+    return accounting.ActiveProcesses;
+}
+
+// Puts a child created suspended into a new job and lets it run. On failure the child
+// is ended before it has run any of its code.
+IoResult<UniqueHandle> run_in_own_job(const PROCESS_INFORMATION& started) {
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job || !AssignProcessToJobObject(job.get(), started.hProcess) ||
+        ResumeThread(started.hThread) == DWORD(-1)) {
+        const IoError failure = last_os_error();
+        TerminateProcess(started.hProcess, terminated_exit_code);
+        return failure;
+    }
+    return job;
+}
+
 }  // namespace
 
 IoResult<UniqueHandle> open_null_device() {
@@ -120,15 +146,23 @@ IoResult<ChildProcess> start_child(const ChildCommand& command) {
     std::wstring line = command_line(command);
     // Callers give a full path; a bare name would run in the setup's current folder.
     const std::optional<std::wstring> folder = parent_path(command.executable);
+    // Suspended until it is in its job, so that nothing it starts can escape it.
+    const DWORD suspended = command.with_descendants ? CREATE_SUSPENDED : 0;
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(command.executable.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT | suspended, nullptr,
                         folder && !command.in_current_folder ? folder->c_str() : nullptr,
                         &startup.StartupInfo, &started)) {
         return last_os_error();
     }
-    CloseHandle(started.hThread);
-    return ChildProcess(UniqueHandle(started.hProcess));
+    UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
+    if (!command.with_descendants)
+        return ChildProcess(std::move(process));
+    auto job = run_in_own_job(started);
+    if (!job)
+        return std::move(job).error();
+    return ChildProcess(std::move(process), std::move(job).value());
 }
 
 IoResult<std::optional<std::uint32_t>> exit_code_if_ended(const ChildProcess& child) {
@@ -137,6 +171,13 @@ IoResult<std::optional<std::uint32_t>> exit_code_if_ended(const ChildProcess& ch
         return std::optional<std::uint32_t>();
     if (waited != WAIT_OBJECT_0)
         return last_os_error();
+    if (child.job() != nullptr) {
+        auto running = active_processes(child.job());
+        if (!running)
+            return std::move(running).error();
+        if (*running > 0)
+            return std::optional<std::uint32_t>();
+    }
     DWORD code = 0;
     if (!GetExitCodeProcess(child.handle(), &code))
         return last_os_error();
@@ -144,8 +185,18 @@ IoResult<std::optional<std::uint32_t>> exit_code_if_ended(const ChildProcess& ch
 }
 
 void terminate_and_wait(const ChildProcess& child) {
+    if (child.job() != nullptr)
+        TerminateJobObject(child.job(), terminated_exit_code);
     TerminateProcess(child.handle(), terminated_exit_code);
     WaitForSingleObject(child.handle(), INFINITE);
+    if (child.job() == nullptr)
+        return;
+    for (int poll = 0; poll < terminated_job_polls; ++poll) {
+        const IoResult<DWORD> running = active_processes(child.job());
+        if (!running || *running == 0)
+            return;
+        Sleep(terminated_job_poll_ms);
+    }
 }
 
 }  // namespace vantrel

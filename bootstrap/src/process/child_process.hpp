@@ -23,18 +23,25 @@ struct ChildCommand {
     HANDLE error = nullptr;
     // The executable's own folder, or the setup's current folder.
     bool in_current_folder = false;
+    // Whether the child counts as ended only once every process it started has ended
+    // as well (they are kept in a job of the child's own).
+    bool with_descendants = false;
 };
 
-// A started child process. Letting go of it closes the handle and leaves the
+// A started child process. Letting go of it closes the handles and leaves the
 // process running.
 class ChildProcess {
   public:
-    explicit ChildProcess(UniqueHandle process) : process_(std::move(process)) {}
+    explicit ChildProcess(UniqueHandle process, UniqueHandle job = {})
+        : process_(std::move(process)), job_(std::move(job)) {}
 
     HANDLE handle() const { return process_.get(); }
+    // The job that holds the child and its descendants; none without with_descendants.
+    HANDLE job() const { return job_.get(); }
 
   private:
     UniqueHandle process_;
+    UniqueHandle job_;
 };
 
 // The null device, open for reading and writing, to stand in for standard handles.
@@ -44,10 +51,11 @@ IoResult<UniqueHandle> open_null_device();
 // command says otherwise.
 IoResult<ChildProcess> start_child(const ChildCommand& command);
 
-// The exit code once the child has ended, nothing while it runs (a wait of zero).
+// The exit code once the child (and with its job, every process in it) has ended,
+// nothing while it runs (a wait of zero).
 IoResult<std::optional<std::uint32_t>> exit_code_if_ended(const ChildProcess& child);
 
-// Ends the child and waits until it has; both steps are best effort.
+// Ends the child (and its job) and waits until it has; every step is best effort.
 void terminate_and_wait(const ChildProcess& child);
 
 }  // namespace vantrel

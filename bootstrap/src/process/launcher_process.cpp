@@ -85,11 +85,16 @@ Status probe_launcher_version(const std::wstring& executable, std::string_view v
     if (!input)
         return composed(Stage::Installation, probe_start_failure_prefix, input.error().text());
 
+    // Under Wine a console launcher starts a console host of its own, which keeps the
+    // launcher's folder (the run folder of an update) open until it ends, after the
+    // launcher: the probe is over only when both have ended.
     auto child = system.start(ChildCommand{executable,
                                            {version_probe_argument},
                                            input->get(),
                                            output->child_end.get(),
-                                           errors->child_end.get()});
+                                           errors->child_end.get(),
+                                           false,
+                                           true});
     if (!child)
         return composed(Stage::Installation, probe_start_failure_prefix, child.error().text());
     input->reset();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string_view>
 #include <vector>
 
 #include "lib/install_names.hpp"
@@ -44,6 +45,28 @@ std::optional<std::wstring> canonical_path(const std::wstring& path) {
 HANDLE standard_handle_or(DWORD which, const UniqueHandle& null_device) {
     const HANDLE handle = GetStdHandle(which);
     return handle == nullptr || handle == INVALID_HANDLE_VALUE ? null_device.get() : handle;
+}
+
+// The temporary desktop shortcut of the run whose recovery folder has this name.
+std::wstring temp_shortcut_name(const std::wstring& recovery_name) {
+    const bool usable_name = !recovery_name.empty() && from_wide(recovery_name).has_value();
+    return std::wstring(layout::temp_desktop_shortcut_prefix) +
+           (usable_name ? recovery_name : std::wstring(layout::temp_desktop_shortcut_fallback)) +
+           std::wstring(layout::temp_shortcut_suffix);
+}
+
+// Whether temp_shortcut_name could have given this name.
+bool is_temp_shortcut_name(std::wstring_view name) {
+    const std::wstring_view prefix = layout::temp_desktop_shortcut_prefix;
+    const std::wstring_view suffix = layout::temp_shortcut_suffix;
+    if (name.size() < prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(suffix)) {
+        return false;
+    }
+    const std::wstring_view middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return middle == layout::temp_desktop_shortcut_fallback ||
+           is_temp_name(middle, layout::bootstrap_setup_prefix);
 }
 
 }  // namespace
@@ -131,12 +154,7 @@ IoStatus WindowsBootstrapSteps::create_recovery_folder() {
     staged_ = join_path(path, layout::bootstrap_file_name);
     previous_bootstrap_ = join_path(path, layout::previous_bootstrap_name);
     previous_shortcut_ = join_path(path, layout::previous_shortcut_name);
-    const bool usable_name = !recovery_name_.empty() && from_wide(recovery_name_).has_value();
-    temp_shortcut_ = join_path(
-        places_.folders.desktop,
-        std::wstring(layout::temp_desktop_shortcut_prefix) +
-            (usable_name ? recovery_name_ : std::wstring(layout::temp_desktop_shortcut_fallback)) +
-            std::wstring(layout::temp_shortcut_suffix));
+    temp_shortcut_ = join_path(places_.folders.desktop, temp_shortcut_name(recovery_name_));
     return {};
 }
 
@@ -151,6 +169,23 @@ void WindowsBootstrapSteps::keep_recovery_folder() {
 
 void WindowsBootstrapSteps::remove_recovery_folder() {
     recovery_folder_.reset();
+}
+
+void WindowsBootstrapSteps::remove_stale_recovery_files() {
+    remove_temp_folders(places_.folders.product, layout::bootstrap_setup_prefix,
+                        recovery_folder_ ? recovery_folder_->path() : std::wstring());
+    const std::wstring& desktop = places_.folders.desktop;
+    const IoResult<std::vector<FolderEntry>> entries = list_folder(desktop);
+    if (!entries)
+        return;
+    for (const FolderEntry& entry : *entries) {
+        // Plain files only: what a link points to is not ours to delete.
+        const bool plain_file =
+            !(entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+        const std::wstring path = join_path(desktop, entry.name);
+        if (plain_file && is_temp_shortcut_name(entry.name) && !same_path(path, temp_shortcut_))
+            static_cast<void>(delete_own_file(path));
+    }
 }
 
 IoStatus WindowsBootstrapSteps::record_claim() {

@@ -39,6 +39,7 @@ class WindowsBootstrapSteps final : public BootstrapSteps {
     std::string recovery_folder_path() override;
     void keep_recovery_folder() override;
     void remove_recovery_folder() override;
+    void remove_stale_recovery_files() override;
     IoStatus record_claim() override;
     IoResult<bool> claim_is_ours() override;
     void delete_temp_shortcut() override;

@@ -40,6 +40,8 @@ TEST(WhiteSpaceSplitTest, SplitsAtRunsAndIgnoresTheEnds) {
          "\xc2\x85",
          {"a"}},
         {"\xc3\xa9t\xc3\xa9 caf\xc3\xa9", {"\xc3\xa9t\xc3\xa9", "caf\xc3\xa9"}},
+        // Ends inside U+2000; the byte past the end would make it white space.
+        {std::string_view("a \xe2\x80\x80", 4), {"a", "\xe2\x80"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(split_at_white_space(c.text), c.words) << c.text;

@@ -15,12 +15,15 @@ using testing::TarHeader;
 
 const std::string with_nul("launcher.exe\0x", 14);
 
-// A header whose size field is in base-256 form, as tar writes sizes above 8 GiB.
-Bytes base_256_sized(const TarHeader& header, std::uint8_t size) {
+// A header whose size field is in base-256 form, as tar writes sizes above 8 GiB:
+// size in the last 8 bytes, and above_64_bits in the byte before them.
+Bytes base_256_sized(const TarHeader& header, std::uint64_t size, std::uint8_t above_64_bits = 0) {
     Bytes block = testing::tar_header(header);
     std::fill_n(block.begin() + 124, 12, 0);
     block[124] = 0x80;
-    block[135] = size;
+    block[127] = above_64_bits;
+    for (std::size_t i = 0; i < 8; ++i)
+        block[135 - i] = static_cast<std::uint8_t>(size >> (8 * i));
     testing::set_tar_checksum(block);
     return block;
 }
@@ -87,6 +90,24 @@ TEST(TarEntryNameTest, NameFromTheRecordsBeforeTheHeader) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(tar_entry_name(c.blocks), c.name) << c.what;
+}
+
+TEST(TarEntryNameTest, RecordSizeUpToTheLargestRecord) {
+    const TarHeader pax{.name = "PaxHeaders/x", .type = 'x'};
+    struct Case {
+        std::string what;
+        Bytes header;
+        std::optional<std::uint64_t> size;
+    };
+    const Case cases[] = {
+        {"octal", testing::tar_header({.name = "a", .size = 600}), 600},
+        {"base-256, exactly the largest record", base_256_sized(pax, tar_largest_record),
+         tar_largest_record},
+        {"base-256, one past", base_256_sized(pax, tar_largest_record + 1), std::nullopt},
+        {"base-256 above 64 bits, wrapping to 512", base_256_sized(pax, 512, 1), std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tar_record_size(c.header), c.size) << c.what;
 }
 
 }  // namespace

@@ -269,6 +269,27 @@ TEST(ProbeLauncherVersion, DefaultSystemAcceptsTheRightAnswer) {
     EXPECT_TRUE(status.ok()) << status.error().display();
 }
 
+// What the probed launcher started (under Wine, its console host, which works in the
+// launcher's folder) has ended too when the probe returns: the folder of an update's
+// staged launcher can be removed at once. Each round failed most of the time before.
+TEST(ProbeLauncherVersion, LeavesTheLaunchersFolderFreeWhenItReturns) {
+    const FixtureMode fixture(mode::answer);
+    const testing::ScratchFolder scratch;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        const std::wstring folder = scratch.file(L"run " + std::to_wstring(round));
+        const std::wstring launcher = folder + L"\\vantrel-launcher.exe";
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileW(launcher_path().c_str(), launcher.c_str(), TRUE));
+
+        const Status status = probe_launcher_version(launcher, fixture_version);
+
+        EXPECT_TRUE(status.ok()) << status.error().display();
+        EXPECT_TRUE(DeleteFileW(launcher.c_str())) << last_os_error().text();
+        EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << last_os_error().text();
+    }
+}
+
 TEST(ProbeLauncherVersion, StopsALauncherThatNeverEndsAfterFifteenSeconds) {
     const FixtureMode fixture(mode::hang);
     WatchedSystem system;

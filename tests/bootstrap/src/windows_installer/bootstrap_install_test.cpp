@@ -22,6 +22,7 @@
 #include "windows/path_safety.hpp"
 #include "windows/setup_locks.hpp"
 #include "windows/shortcuts.hpp"
+#include "windows/unique_handle.hpp"
 #include "windows/wide_text.hpp"
 #include "windows_installer/apps_entry.hpp"
 
@@ -87,7 +88,7 @@ class BootstrapInstall : public ::testing::Test {
         ASSERT_FALSE(testing::exists(product));
     }
 
-    void start_row(const Row& row) {
+    void start_row(Before before, Program program_kind) {
         TearDown();
         scratch = std::make_unique<testing::ScratchFolder>();
         folders = {product, scratch->file(L"Desktop"), scratch->file(L"Programs")};
@@ -95,13 +96,13 @@ class BootstrapInstall : public ::testing::Test {
         CreateDirectoryW(scratch->file(L"Downloads").c_str(), nullptr);
         const std::wstring old_program = scratch->file(L"Downloads\\OldSetup.exe");
         testing::write_file(old_program, old_bytes);
-        if (row.before == Before::OldInstall) {
+        if (before == Before::OldInstall) {
             WindowsBootstrapSteps steps(BootstrapPlaces{old_program, folders});
             const Result<bool> installed = install_or_repair_bootstrap(wizard, steps);
             ASSERT_TRUE(installed) << installed.error().display();
             ASSERT_TRUE(apps_entry_exists());
         }
-        switch (row.program) {
+        switch (program_kind) {
             case Program::New:
                 program = scratch->file(L"Downloads\\NewSetup.exe");
                 testing::write_file(program, new_bytes);
@@ -115,11 +116,11 @@ class BootstrapInstall : public ::testing::Test {
         }
     }
 
-    Result<bool> run(const Row& row) {
+    Result<bool> run(const BootstrapOptions& options, const std::vector<std::string>& failing) {
         WindowsBootstrapSteps real(BootstrapPlaces{program, folders});
         testing::ScriptedBootstrapSteps steps(real);
-        steps.fail(row.failing);
-        return install_or_repair_bootstrap(row.options, steps);
+        steps.fail(failing);
+        return install_or_repair_bootstrap(options, steps);
     }
 
     Bootstrap installed() const {
@@ -195,11 +196,11 @@ const Row rows[] = {
 TEST_F(BootstrapInstall, LeavesFilesAndEntryAsEachOutcomeSays) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        start_row(row);
+        start_row(row.before, row.program);
         if (HasFatalFailure())
             return;
 
-        const Result<bool> result = run(row);
+        const Result<bool> result = run(row.options, row.failing);
 
         const std::vector<std::wstring> kept =
             entries_starting(folders.product, layout::bootstrap_setup_prefix);
@@ -235,6 +236,111 @@ TEST_F(BootstrapInstall, LeavesFilesAndEntryAsEachOutcomeSays) {
             entries_starting(folders.desktop, layout::temp_desktop_shortcut_prefix).empty());
         EXPECT_EQ(apps_entry_exists(), row.registered);
         EXPECT_TRUE(acquire_lock(folders.product, layout::bootstrap_lock_name, Stage::Bootstrap));
+    }
+}
+
+// Recovery files left by killed runs, and entries that only look like them: folders
+// in the product folder, temporary shortcuts on the Desktop.
+const std::wstring stale_in_use = L".bootstrap-setup-Ab3dE9";
+const std::wstring stale_empty = L".bootstrap-setup-x1Y2z3";
+const std::vector<std::wstring> stale_shortcuts = {L".Vantrel-.bootstrap-setup-x1Y2z3.lnk",
+                                                   L".Vantrel-setup.lnk"};
+const std::vector<std::wstring> folder_look_alikes = {
+    L".bootstrap-setup-Ab3dE", L".bootstrap-setup-Ab3dE9x", L".bootstrap-setup-Ab_dE9"};
+const std::wstring file_look_alike = L".bootstrap-setup-Qw3rT6";
+const std::vector<std::wstring> shortcut_look_alikes = {L".Vantrel-.bootstrap-setup-Ab3dE.lnk",
+                                                        L".Vantrel-other.lnk"};
+const std::wstring folder_shortcut_look_alike = L".Vantrel-.bootstrap-setup-Qw3rT6.lnk";
+
+enum class Stale { None, Left, InUse, ClaimedElsewhere };
+
+struct SweepRow {
+    const char* name;
+    Before before;
+    Program program;
+    BootstrapOptions options;
+    std::vector<std::string> failing;
+    Stale stale;
+    bool all_left;  // every stale file is still there afterwards
+};
+
+// clang-format off
+const SweepRow sweep_rows[] = {
+    // name                             before           program              options  failing             stale                     all left
+    {"the installed copy",              old_install,     Program::Installed,  console, {},                 Stale::Left,              false},
+    {"a new copy, wizard",              old_install,     Program::New,        wizard,  {},                 Stale::Left,              false},
+    {"first install, wizard",           Before::Nothing, Program::New,        wizard,  {},                 Stale::Left,              false},
+    {"handed over: the copy sweeps",    old_install,     Program::New,        console, {},                 Stale::Left,              true},
+    {"one still in use",                old_install,     Program::Installed,  console, {},                 Stale::InUse,             false},
+    {"failed run",                      old_install,     Program::New,        wizard,  {"move bootstrap"}, Stale::Left,              true},
+    {"failed start",                    old_install,     Program::New,        console, {"start"},          Stale::Left,              true},
+    {"another run holds its claim",     old_install,     Program::Installed,  console, {},                 Stale::ClaimedElsewhere,  true},
+    {"none",                            old_install,     Program::Installed,  console, {},                 Stale::None,              false},
+};
+// clang-format on
+
+TEST_F(BootstrapInstall, ASuccessfulRunRemovesTheRecoveryFilesOfEarlierRuns) {
+    for (const SweepRow& row : sweep_rows) {
+        SCOPED_TRACE(row.name);
+        start_row(row.before, row.program);
+        if (HasFatalFailure())
+            return;
+        CreateDirectoryW(folders.product.c_str(), nullptr);
+        CreateDirectoryW(folders.desktop.c_str(), nullptr);
+        std::vector<std::wstring> stale = {stale_in_use, stale_empty};
+        stale.insert(stale.end(), stale_shortcuts.begin(), stale_shortcuts.end());
+        std::vector<std::wstring> left = {file_look_alike, folder_shortcut_look_alike};
+        left.insert(left.end(), folder_look_alikes.begin(), folder_look_alikes.end());
+        left.insert(left.end(), shortcut_look_alikes.begin(), shortcut_look_alikes.end());
+        std::optional<UniqueHandle> held;
+        std::optional<SetupLock> other_run;
+        if (row.stale != Stale::None) {
+            for (const std::wstring& name : {stale_in_use, stale_empty})
+                CreateDirectoryW(join_path(folders.product, name).c_str(), nullptr);
+            for (const std::wstring& name : folder_look_alikes)
+                CreateDirectoryW(join_path(folders.product, name).c_str(), nullptr);
+            testing::write_file(join_path(folders.product, file_look_alike), "a file");
+            for (const std::wstring& name : stale_shortcuts)
+                testing::write_file(join_path(folders.desktop, name), "a shortcut");
+            for (const std::wstring& name : shortcut_look_alikes)
+                testing::write_file(join_path(folders.desktop, name), "a shortcut");
+            CreateDirectoryW(join_path(folders.desktop, folder_shortcut_look_alike).c_str(),
+                             nullptr);
+            const std::wstring backup = join_path(join_path(folders.product, stale_in_use),
+                                                  layout::previous_bootstrap_name);
+            testing::write_file(backup, old_bytes);
+            if (row.all_left)
+                left.insert(left.end(), stale.begin(), stale.end());
+            if (row.stale == Stale::InUse) {
+                held.emplace(CreateFileW(backup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                ASSERT_TRUE(held->valid());
+                left.push_back(stale_in_use);
+            }
+            if (row.stale == Stale::ClaimedElsewhere) {
+                auto lock =
+                    acquire_lock(folders.product, layout::bootstrap_lock_name, Stage::Bootstrap);
+                ASSERT_TRUE(lock);
+                other_run.emplace(std::move(lock).value());
+                ASSERT_TRUE(record_claim(*other_run, *from_wide(stale_empty)));
+            }
+        }
+
+        const Result<bool> result = run(row.options, row.failing);
+
+        EXPECT_EQ(result.ok(), row.failing.empty() && row.stale != Stale::ClaimedElsewhere);
+        std::vector<std::wstring> found;
+        for (const std::wstring& name : testing::folder_entries(folders.product)) {
+            if (name.starts_with(layout::bootstrap_setup_prefix))
+                found.push_back(name);
+        }
+        for (const std::wstring& name : testing::folder_entries(folders.desktop)) {
+            if (name.starts_with(layout::temp_desktop_shortcut_prefix))
+                found.push_back(name);
+        }
+        std::sort(found.begin(), found.end());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(found, left);
     }
 }
 

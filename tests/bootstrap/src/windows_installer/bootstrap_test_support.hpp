@@ -41,6 +41,7 @@ class ScriptedBootstrapSteps final : public BootstrapSteps, public ScriptedFailu
     std::string recovery_folder_path() override { return real_.recovery_folder_path(); }
     void keep_recovery_folder() override { real_.keep_recovery_folder(); }
     void remove_recovery_folder() override { real_.remove_recovery_folder(); }
+    void remove_stale_recovery_files() override { real_.remove_stale_recovery_files(); }
     IoStatus record_claim() override {
         return on("claim", [&] { return real_.record_claim(); });
     }
