@@ -171,17 +171,19 @@ IoResult<std::optional<std::uint32_t>> exit_code_if_ended(const ChildProcess& ch
         return std::optional<std::uint32_t>();
     if (waited != WAIT_OBJECT_0)
         return last_os_error();
-    if (child.job() != nullptr) {
-        auto running = active_processes(child.job());
-        if (!running)
-            return std::move(running).error();
-        if (*running > 0)
-            return std::optional<std::uint32_t>();
-    }
     DWORD code = 0;
     if (!GetExitCodeProcess(child.handle(), &code))
         return last_os_error();
     return std::optional<std::uint32_t>(code);
+}
+
+IoResult<bool> job_still_running(const ChildProcess& child) {
+    if (child.job() == nullptr)
+        return false;
+    auto running = active_processes(child.job());
+    if (!running)
+        return std::move(running).error();
+    return *running > 0;
 }
 
 void terminate_and_wait(const ChildProcess& child) {

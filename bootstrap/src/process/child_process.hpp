@@ -36,8 +36,8 @@ class ChildProcess {
         : process_(std::move(process)), job_(std::move(job)) {}
 
     HANDLE handle() const { return process_.get(); }
-    // The job that holds the child and its descendants; none without with_descendants.
-    HANDLE job() const { return job_.get(); }
+    // The job that holds the child and its descendants; null without with_descendants.
+    HANDLE job() const { return job_.valid() ? job_.get() : nullptr; }
 
   private:
     UniqueHandle process_;
@@ -51,9 +51,11 @@ IoResult<UniqueHandle> open_null_device();
 // command says otherwise.
 IoResult<ChildProcess> start_child(const ChildCommand& command);
 
-// The exit code once the child (and with its job, every process in it) has ended,
-// nothing while it runs (a wait of zero).
+// The exit code once the child has ended, nothing while it runs (a wait of zero).
 IoResult<std::optional<std::uint32_t>> exit_code_if_ended(const ChildProcess& child);
+
+// Whether a process of the child's job still runs (false without a job).
+IoResult<bool> job_still_running(const ChildProcess& child);
 
 // Ends the child (and its job) and waits until it has; every step is best effort.
 void terminate_and_wait(const ChildProcess& child);

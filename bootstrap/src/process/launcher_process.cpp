@@ -50,19 +50,34 @@ IoResult<Bytes> read_capture(ProcessSystem& system, const Capture& capture) {
     return read_limited(std::move(*file), capture_size_limit);
 }
 
-// Waits for the probed child to end. Nothing when it had to be stopped.
+// Waits for the probed child to end, then for what it started, within the time limit.
+// Nothing when it had to be stopped.
 IoResult<std::optional<std::uint32_t>> await_probe(ProcessSystem& system, const ChildProcess& child,
                                                    const Capture& output, const Capture& errors) {
     const auto started = system.now();
+    std::optional<std::uint32_t> exit_code;
     for (;;) {
-        auto ended = system.exit_code_if_ended(child);
-        if (!ended || *ended) {
-            if (!ended)
+        if (!exit_code) {
+            auto ended = system.exit_code_if_ended(child);
+            if (!ended) {
                 system.terminate_and_wait(child);
-            return ended;
+                return std::move(ended).error();
+            }
+            exit_code = *ended;
         }
-        if (system.now() - started > probe_time_limit || !within_capture_limit(system, output) ||
-            !within_capture_limit(system, errors)) {
+        if (exit_code) {
+            auto others = system.job_still_running(child);
+            if (!others) {
+                system.terminate_and_wait(child);
+                return std::move(others).error();
+            }
+            if (!*others)
+                return exit_code;
+        }
+        // The outputs are limited while the launcher itself runs.
+        if (system.now() - started > probe_time_limit ||
+            (!exit_code &&
+             (!within_capture_limit(system, output) || !within_capture_limit(system, errors)))) {
             system.terminate_and_wait(child);
             return std::optional<std::uint32_t>();
         }

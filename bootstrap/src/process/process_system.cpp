@@ -34,6 +34,10 @@ class WindowsProcessSystem final : public ProcessSystem {
         return vantrel::exit_code_if_ended(child);
     }
 
+    IoResult<bool> job_still_running(const ChildProcess& child) override {
+        return vantrel::job_still_running(child);
+    }
+
     void terminate_and_wait(const ChildProcess& child) override {
         vantrel::terminate_and_wait(child);
     }

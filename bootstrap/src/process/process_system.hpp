@@ -30,6 +30,7 @@ class ProcessSystem {
     virtual IoResult<ChildProcess> start(const ChildCommand& command) = 0;
     virtual IoResult<std::optional<std::uint32_t>> exit_code_if_ended(
         const ChildProcess& child) = 0;
+    virtual IoResult<bool> job_still_running(const ChildProcess& child) = 0;
     virtual void terminate_and_wait(const ChildProcess& child) = 0;
     virtual IoResult<std::uint64_t> file_size(const std::wstring& path) = 0;
     // A fresh handle for reading a file from its start.

@@ -65,8 +65,17 @@ class FixtureMode : public ScopedVariable {
         : ScopedVariable(std::wstring(mode::mode_variable), name) {}
 };
 
-enum class Step { CreateCapture, Reopen, NullDevice, Start, Poll, FileSize, OpenForReading };
-constexpr std::size_t step_count = 7;
+enum class Step {
+    CreateCapture,
+    Reopen,
+    NullDevice,
+    Start,
+    Poll,
+    JobPoll,
+    FileSize,
+    OpenForReading
+};
+constexpr std::size_t step_count = 8;
 
 // The real system, watched: it remembers the capture files and children it made,
 // can fail the nth call of one step, and can run a scripted clock. Children still
@@ -156,6 +165,11 @@ class WatchedSystem final : public ProcessSystem {
         if (poll_after_end_)
             WaitForSingleObject(child.handle(), 15000);
         return real_.exit_code_if_ended(child);
+    }
+    IoResult<bool> job_still_running(const ChildProcess& child) override {
+        if (failing(Step::JobPoll))
+            return *failure_;
+        return real_.job_still_running(child);
     }
     void terminate_and_wait(const ChildProcess& child) override {
         ++terminations;
@@ -351,6 +365,7 @@ TEST(ProbeLauncherVersion, ReportsEachFailingStep) {
         {"start", Step::Start, 1, mode::answer, "The verified launcher could not start: ", true, 0},
         {"testing the child", Step::Poll, 1, mode::hang, "", true, 1},
         {"testing the child later", Step::Poll, 25, mode::hang, "", true, 1},
+        {"testing what it started", Step::JobPoll, 1, mode::answer, "", true, 1},
         {"size of the output", Step::FileSize, 1, mode::hang, stopped, false, 1},
         {"size of the errors", Step::FileSize, 2, mode::hang, stopped, false, 1},
         {"reading the output", Step::OpenForReading, 1, mode::answer, "", true, 0},

@@ -289,12 +289,13 @@ TEST_F(BootstrapInstall, ASuccessfulRunRemovesTheRecoveryFilesOfEarlierRuns) {
         CreateDirectoryW(folders.desktop.c_str(), nullptr);
         std::vector<std::wstring> stale = {stale_in_use, stale_empty};
         stale.insert(stale.end(), stale_shortcuts.begin(), stale_shortcuts.end());
-        std::vector<std::wstring> left = {file_look_alike, folder_shortcut_look_alike};
-        left.insert(left.end(), folder_look_alikes.begin(), folder_look_alikes.end());
-        left.insert(left.end(), shortcut_look_alikes.begin(), shortcut_look_alikes.end());
+        std::vector<std::wstring> left;
         std::optional<UniqueHandle> held;
         std::optional<SetupLock> other_run;
         if (row.stale != Stale::None) {
+            left = {file_look_alike, folder_shortcut_look_alike};
+            left.insert(left.end(), folder_look_alikes.begin(), folder_look_alikes.end());
+            left.insert(left.end(), shortcut_look_alikes.begin(), shortcut_look_alikes.end());
             for (const std::wstring& name : {stale_in_use, stale_empty})
                 CreateDirectoryW(join_path(folders.product, name).c_str(), nullptr);
             for (const std::wstring& name : folder_look_alikes)
