@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -239,18 +240,32 @@ TEST_F(BootstrapInstall, LeavesFilesAndEntryAsEachOutcomeSays) {
     }
 }
 
-// Recovery files left by killed runs, and entries that only look like them: folders
-// in the product folder, temporary shortcuts on the Desktop.
-const std::wstring stale_in_use = L".bootstrap-setup-Ab3dE9";
-const std::wstring stale_empty = L".bootstrap-setup-x1Y2z3";
-const std::vector<std::wstring> stale_shortcuts = {L".Vantrel-.bootstrap-setup-x1Y2z3.lnk",
-                                                   L".Vantrel-setup.lnk"};
-const std::vector<std::wstring> folder_look_alikes = {
-    L".bootstrap-setup-Ab3dE", L".bootstrap-setup-Ab3dE9x", L".bootstrap-setup-Ab_dE9"};
-const std::wstring file_look_alike = L".bootstrap-setup-Qw3rT6";
-const std::vector<std::wstring> shortcut_look_alikes = {L".Vantrel-.bootstrap-setup-Ab3dE.lnk",
-                                                        L".Vantrel-other.lnk"};
-const std::wstring folder_shortcut_look_alike = L".Vantrel-.bootstrap-setup-Qw3rT6.lnk";
+enum class In { Product, Desktop, Programs };
+
+// Recovery files left by killed runs, and entries that only look like them: folders in
+// the product folder, temporary shortcuts on the Desktop.
+struct Leftover {
+    In in;
+    const wchar_t* name;
+    bool folder;
+    bool stale;  // what a successful run removes
+};
+const wchar_t* const stale_in_use = L".bootstrap-setup-Ab3dE9";
+// clang-format off
+const Leftover leftovers[] = {
+    {In::Product, stale_in_use,                             true,  true},
+    {In::Product, L".bootstrap-setup-x1Y2z3",               true,  true},
+    {In::Desktop, L".Vantrel-.bootstrap-setup-x1Y2z3.lnk",  false, true},
+    {In::Desktop, L".Vantrel-setup.lnk",                    false, true},
+    {In::Product, L".bootstrap-setup-Ab3dE",                true,  false},
+    {In::Product, L".bootstrap-setup-Ab3dE9x",              true,  false},
+    {In::Product, L".bootstrap-setup-Ab_dE9",               true,  false},
+    {In::Product, L".bootstrap-setup-Qw3rT6",               false, false},
+    {In::Desktop, L".Vantrel-.bootstrap-setup-Ab3dE.lnk",   false, false},
+    {In::Desktop, L".Vantrel-other.lnk",                    false, false},
+    {In::Desktop, L".Vantrel-.bootstrap-setup-Qw3rT6.lnk",  true,  false},
+};
+// clang-format on
 
 enum class Stale { None, Left, InUse, ClaimedElsewhere };
 
@@ -261,7 +276,7 @@ struct SweepRow {
     BootstrapOptions options;
     std::vector<std::string> failing;
     Stale stale;
-    bool all_left;  // every stale file is still there afterwards
+    bool all_left;  // the stale files are all still there afterwards
 };
 
 // clang-format off
@@ -287,65 +302,54 @@ TEST_F(BootstrapInstall, ASuccessfulRunRemovesTheRecoveryFilesOfEarlierRuns) {
             return;
         CreateDirectoryW(folders.product.c_str(), nullptr);
         CreateDirectoryW(folders.desktop.c_str(), nullptr);
-        std::vector<std::wstring> stale = {stale_in_use, stale_empty};
-        stale.insert(stale.end(), stale_shortcuts.begin(), stale_shortcuts.end());
+        const std::wstring backup =
+            join_path(join_path(folders.product, stale_in_use), layout::previous_bootstrap_name);
         std::vector<std::wstring> left;
+        for (const Leftover& entry :
+             row.stale == Stale::None ? std::span<const Leftover>() : std::span(leftovers)) {
+            const std::wstring path =
+                join_path(entry.in == In::Product ? folders.product : folders.desktop, entry.name);
+            if (entry.folder)
+                CreateDirectoryW(path.c_str(), nullptr);
+            else
+                testing::write_file(path, "a file");
+            if (!entry.stale || row.all_left ||
+                (row.stale == Stale::InUse && std::wstring_view(entry.name) == stale_in_use)) {
+                left.push_back(entry.name);
+            }
+        }
         std::optional<UniqueHandle> held;
         std::optional<SetupLock> other_run;
-        if (row.stale != Stale::None) {
-            left = {file_look_alike, folder_shortcut_look_alike};
-            left.insert(left.end(), folder_look_alikes.begin(), folder_look_alikes.end());
-            left.insert(left.end(), shortcut_look_alikes.begin(), shortcut_look_alikes.end());
-            for (const std::wstring& name : {stale_in_use, stale_empty})
-                CreateDirectoryW(join_path(folders.product, name).c_str(), nullptr);
-            for (const std::wstring& name : folder_look_alikes)
-                CreateDirectoryW(join_path(folders.product, name).c_str(), nullptr);
-            testing::write_file(join_path(folders.product, file_look_alike), "a file");
-            for (const std::wstring& name : stale_shortcuts)
-                testing::write_file(join_path(folders.desktop, name), "a shortcut");
-            for (const std::wstring& name : shortcut_look_alikes)
-                testing::write_file(join_path(folders.desktop, name), "a shortcut");
-            CreateDirectoryW(join_path(folders.desktop, folder_shortcut_look_alike).c_str(),
-                             nullptr);
-            const std::wstring backup = join_path(join_path(folders.product, stale_in_use),
-                                                  layout::previous_bootstrap_name);
+        if (row.stale != Stale::None)
             testing::write_file(backup, old_bytes);
-            if (row.all_left)
-                left.insert(left.end(), stale.begin(), stale.end());
-            if (row.stale == Stale::InUse) {
-                held.emplace(CreateFileW(backup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-                ASSERT_TRUE(held->valid());
-                left.push_back(stale_in_use);
-            }
-            if (row.stale == Stale::ClaimedElsewhere) {
-                auto lock =
-                    acquire_lock(folders.product, layout::bootstrap_lock_name, Stage::Bootstrap);
-                ASSERT_TRUE(lock);
-                other_run.emplace(std::move(lock).value());
-                ASSERT_TRUE(record_claim(*other_run, *from_wide(stale_empty)));
-            }
+        if (row.stale == Stale::InUse) {
+            held.emplace(CreateFileW(backup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(held->valid());
+        }
+        if (row.stale == Stale::ClaimedElsewhere) {
+            auto lock =
+                acquire_lock(folders.product, layout::bootstrap_lock_name, Stage::Bootstrap);
+            ASSERT_TRUE(lock);
+            other_run.emplace(std::move(lock).value());
+            ASSERT_TRUE(record_claim(*other_run, ".bootstrap-setup-x1Y2z3"));
         }
 
         const Result<bool> result = run(row.options, row.failing);
 
         EXPECT_EQ(result.ok(), row.failing.empty() && row.stale != Stale::ClaimedElsewhere);
-        std::vector<std::wstring> found;
-        for (const std::wstring& name : testing::folder_entries(folders.product)) {
-            if (name.starts_with(layout::bootstrap_setup_prefix))
-                found.push_back(name);
-        }
-        for (const std::wstring& name : testing::folder_entries(folders.desktop)) {
-            if (name.starts_with(layout::temp_desktop_shortcut_prefix))
-                found.push_back(name);
-        }
+        std::vector<std::wstring> found =
+            entries_starting(folders.product, layout::bootstrap_setup_prefix);
+        for (std::wstring& path :
+             entries_starting(folders.desktop, layout::temp_desktop_shortcut_prefix))
+            found.push_back(std::move(path));
+        for (std::wstring& path : found)
+            path = file_name(path).value_or(path);
         std::sort(found.begin(), found.end());
         std::sort(left.begin(), left.end());
         EXPECT_EQ(found, left);
     }
 }
-
-enum class In { Product, Desktop, Programs };
 
 struct CheckedPath {
     In in;
