@@ -108,8 +108,8 @@ Status probe_launcher_version(const std::wstring& executable, std::string_view v
                                            input->get(),
                                            output->child_end.get(),
                                            errors->child_end.get(),
-                                           false,
-                                           true});
+                                           /*in_current_folder=*/false,
+                                           /*with_descendants=*/true});
     if (!child)
         return composed(Stage::Installation, probe_start_failure_prefix, child.error().text());
     input->reset();
