@@ -25,6 +25,7 @@ import os
 import re
 import subprocess
 import sys
+import textwrap
 import uuid
 from dataclasses import dataclass
 from datetime import datetime, timezone
@@ -205,9 +206,9 @@ def component(row: dict, sources: Path) -> Component:
 def notices(image_name: str, components: list[Component]) -> str:
     width = max(len(c.name) for c in components) + 2
     lines = [f"Third-party software in {image_name}", "",
-             f"{image_name} contains the components below, each as the exact version that was "
-             "built, with the copyright and licence texts of the Debian source package it came "
-             "from.", ""]
+             textwrap.fill(f"{image_name} contains the components below, each as the exact "
+                           "version that was built, with the copyright and licence texts of the "
+                           "Debian source package it came from.", len(RULE)), ""]
     lines += [f"  {c.name:<{width}}{c.version:<32}{c.entry['license']}" for c in components]
     for c in components:
         lines += ["", RULE, f"{c.name} {c.version}", f"Licence: {c.entry['license']}",
@@ -247,12 +248,15 @@ def product(image: Path) -> dict:
             "hashes": [{"alg": "SHA-256", "content": sha256_of(image)}]}
 
 
-def sbom(subject: dict, components: list[dict]) -> str:
-    """CycloneDX 1.5 JSON: SOURCE_DATE_EPOCH as its time, a serial number made from its content."""
-    epoch = os.environ.get("SOURCE_DATE_EPOCH")
-    if epoch is None or not epoch.isdigit():
+def build_time() -> str:
+    epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
+    if not epoch.isdigit():
         raise Refusal("SOURCE_DATE_EPOCH must be set to the build's time")
-    stamp = datetime.fromtimestamp(int(epoch), timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+    return datetime.fromtimestamp(int(epoch), timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def sbom(subject: dict, components: list[dict], stamp: str) -> str:
+    """CycloneDX 1.5 JSON, with a serial number made from its content."""
     body = {"bomFormat": "CycloneDX", "specVersion": "1.5", "version": 1,
             "metadata": {"timestamp": stamp, "component": subject},
             "components": components,
@@ -299,11 +303,12 @@ def write(build: Path, image: Path, out: Path, sources: Path | None) -> None:
     components = [component(row, sources or deps_prefix / RECORDS) for row in rows]
     write_file(out / NOTICES, notices(image.name, components))
     write_file(out / (image.name + SBOM_SUFFIX),
-               sbom(product(image), [sbom_component(c) for c in components]))
+               sbom(product(image), [sbom_component(c) for c in components], build_time()))
 
 
 def carry(earlier: Path, image: Path, out: Path) -> None:
-    """The notices as they were, and the SBOM made again for the new image's bytes."""
+    """The notices as they were, and the SBOM made again for the new image's bytes (its time
+    stays the build's)."""
     folder = earlier.parent
     try:
         old_notices = (folder / NOTICES).read_text()
@@ -315,7 +320,8 @@ def carry(earlier: Path, image: Path, out: Path) -> None:
                                                    "content": sha256_of(earlier)}]:
         raise Refusal(f"the SBOM beside {earlier} describes other bytes")
     write_file(out / NOTICES, old_notices)
-    write_file(out / (image.name + SBOM_SUFFIX), sbom(product(image), old["components"]))
+    write_file(out / (image.name + SBOM_SUFFIX), sbom(product(image), old["components"],
+                                                            old["metadata"]["timestamp"]))
 
 
 def main() -> int:
