@@ -27,33 +27,32 @@ LINKED = {"libarchive", "libcrypto", "libdeflate", "libpng", "libsodium", "zlib"
 
 
 @pytest.fixture(scope="module")
-def link() -> tuple[Path, str, str, Path]:
-    """The build folder, its link map, its header dependencies and its dependency prefix."""
+def link() -> tuple[Path, str, str]:
+    """The build folder, its link map and its header dependencies."""
     link_map = windows_build_file("Vantrel.map")
     build = link_map.parent
-    return (build, link_map.read_text(errors="replace"), third_party.header_deps(build),
-            third_party.deps_prefix_of(build))
+    return build, link_map.read_text(errors="replace"), third_party.header_deps(build)
 
 
-def names(table, link_map, deps, prefix) -> set[str]:
-    return {row["name"] for row in third_party.linked_components(table, link_map, deps, prefix)}
+def names(table, build, link_map, deps) -> set[str]:
+    return {row["name"] for row in third_party.linked_components(table, build, link_map, deps)}
 
 
 def test_the_link_takes_in_the_components_it_should(link):
-    _, link_map, deps, prefix = link
-    listed = names(third_party.load_table(), link_map, deps, prefix)
+    build, link_map, deps = link
+    listed = names(third_party.load_table(), build, link_map, deps)
     assert LINKED <= listed <= LINKED | {"libssp"}
 
 
 def test_a_linked_library_missing_from_the_table_stops_it_with_its_file(link):
-    _, link_map, deps, prefix = link
+    build, link_map, deps = link
     table = third_party.load_table()
-    linked = [row for row in table if row["name"] in names(table, link_map, deps, prefix)]
+    linked = [row for row in table if row["name"] in names(table, build, link_map, deps)]
     unnoticed = []
     for row in (row for row in linked if "header_only" not in row):
         try:
-            third_party.linked_components([r for r in table if r is not row], link_map, deps,
-                                          prefix)
+            third_party.linked_components([r for r in table if r is not row], build, link_map,
+                                          deps)
             unnoticed.append(row["name"])
         except third_party.Refusal as refusal:
             assert "which no component of components.json names" in str(refusal)
@@ -70,12 +69,12 @@ def without_lines(text: str, pattern: str) -> str:
     ("nlohmann-json", None, r"/nlohmann/"),
 ])
 def test_a_library_the_link_does_not_take_in_is_not_listed(link, component, map_lines, deps_lines):
-    _, link_map, deps, prefix = link
+    build, link_map, deps = link
     table = third_party.load_table()
-    assert component in names(table, link_map, deps, prefix)
+    assert component in names(table, build, link_map, deps)
     link_map = without_lines(link_map, map_lines) if map_lines else link_map
     deps = without_lines(deps, deps_lines) if deps_lines else deps
-    assert component not in names(table, link_map, deps, prefix)
+    assert component not in names(table, build, link_map, deps)
 
 
 @pytest.mark.parametrize("record, removed, named", [
@@ -84,8 +83,8 @@ def test_a_library_the_link_does_not_take_in_is_not_listed(link, component, map_
     ("libz-mingw-w64-dev", "*", "zlib: no record of its Debian source package"),
 ])
 def test_a_missing_record_stops_it_with_the_library_name(link, tmp_path, record, removed, named):
-    build, _, _, prefix = link
-    records = prefix / third_party.RECORDS
+    build = link[0]
+    records = third_party.deps_prefix_of(build) / third_party.RECORDS
     if not (records / record).is_dir():
         pytest.skip(f"scripts/setup kept no records in {records}")
     sources = tmp_path / "sources"

@@ -119,12 +119,13 @@ def package_files(package: str) -> frozenset[str]:
     return frozenset(line for line in listed.stdout.splitlines() if line)
 
 
-def linked_components(table: list[dict], link_map: str, deps: str, deps_prefix: Path
-                      ) -> list[dict]:
-    """The rows of the table the link took in; refuses a third-party file no row names."""
+def linked_components(table: list[dict], build: Path, link_map: str, deps: str) -> list[dict]:
+    """The rows of the table the link in build folder BUILD took in; refuses a file that is
+    neither the build's own nor named by a row."""
     objects, members = linked_inputs(link_map)
     owners = {row["package"]: package_files(row["package"]) for row in table if "package" in row}
-    built_folder = os.path.realpath(deps_prefix / "lib")
+    built_folder = os.path.realpath(deps_prefix_of(build) / "lib")
+    build_folder = os.path.realpath(build)
 
     def takes(row: dict, path: str) -> bool:
         real = os.path.realpath(path)
@@ -136,7 +137,7 @@ def linked_components(table: list[dict], link_map: str, deps: str, deps_prefix: 
 
     found = {}
     for path in sorted(objects | {archive for archive, _ in members}):
-        if not os.path.isabs(path):
+        if not os.path.isabs(path) or os.path.realpath(path).startswith(build_folder + "/"):
             continue  # the build's own
         row = next((row for row in table if takes(row, path)), None)
         if row is None:
@@ -299,7 +300,7 @@ def header_deps(build: Path) -> str:
 def write(build: Path, image: Path, out: Path, sources: Path | None) -> None:
     deps_prefix = deps_prefix_of(build)
     link_map = (build / (image.stem + ".map")).read_text(errors="replace")
-    rows = linked_components(load_table(), link_map, header_deps(build), deps_prefix)
+    rows = linked_components(load_table(), build, link_map, header_deps(build))
     components = [component(row, sources or deps_prefix / RECORDS) for row in rows]
     write_file(out / NOTICES, notices(image.name, components))
     write_file(out / (image.name + SBOM_SUFFIX),
