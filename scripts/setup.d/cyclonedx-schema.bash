@@ -1,6 +1,7 @@
 # The CycloneDX JSON schemas (the SBOM's, and the SPDX licence list and JSF schemas it refers
 # to) as the CycloneDX library's npm package ships them: the release tests validate the SBOM
 # against them. Sourced by scripts/setup; needs say, die and deps_root.
+# shellcheck disable=SC2154 # deps_root is set by windows-libraries.bash
 
 readonly cyclonedx_package=@cyclonedx/cyclonedx-library@10.3.0
 readonly cyclonedx_schema_dir=$deps_root/cyclonedx-schema
