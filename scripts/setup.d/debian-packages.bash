@@ -5,7 +5,7 @@ debian_packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev libz-mingw-w64-dev
     wine wine64 xvfb xauth imagemagick minisign
-    python3 python3-pytest python3-pytest-xdist python3-pefile
+    python3 python3-pytest python3-pytest-xdist python3-pefile python3-jsonschema
     libsodium-dev libarchive-dev zlib1g-dev libpng-dev libdeflate-dev libssl-dev libcurl4-openssl-dev
     nlohmann-json3-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
