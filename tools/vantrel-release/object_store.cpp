@@ -176,8 +176,7 @@ Outcome<ObjectStore::Response> ObjectStore::perform(const Request& request) cons
     lines.push_back("x-amz-content-sha256: " + lower_hex(sha256(request.body)));
     if (credentials_.session_token)
         lines.push_back("x-amz-security-token: " + *credentials_.session_token);
-    // The body goes at once: no "Expect: 100-continue" round trip.
-    lines.emplace_back("Expect:");
+    // No header may be blanked out here ("Expect:"): libcurl would sign it as sent empty.
     HeaderList headers;
     for (const std::string& line : lines) {
         curl_slist* appended = curl_slist_append(headers.get(), line.c_str());
