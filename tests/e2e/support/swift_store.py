@@ -31,6 +31,8 @@ SERVERS = ("account", "container", "object", "proxy")
 SWIFT_PYTHON = "/usr/bin/python3"  # Debian's python3-swift
 PART_POWER = 4
 
+# What differs from one answer to the next for the same stored object.
+_PER_ANSWER_HEADERS = {"date", "x-trans-id", "x-openstack-request-id", "connection"}
 _PROXY_PIPELINE = "catch_errors proxy-logging cache s3api tempauth proxy-logging proxy-server"
 
 
@@ -119,15 +121,17 @@ class SwiftStore:
         assert status == 200, answer
 
     def objects(self, bucket: str) -> dict[str, tuple[dict[str, str], bytes]]:
-        """Every object of a public bucket, read without credentials: its headers (lower-case
-        names) and bytes."""
+        """Every object of a public bucket, read without credentials: its stored headers
+        (lower-case names; x-timestamp changes with every write) and bytes."""
         base = f"{self.endpoint}{self.public_path(bucket)}"
         with urllib.request.urlopen(f"{base}?format=json", timeout=10) as answer:
             names = [entry["name"] for entry in json.load(answer)]
         stored = {}
         for name in names:
             with urllib.request.urlopen(base + name, timeout=10) as answer:
-                stored[name] = ({k.lower(): v for k, v in answer.headers.items()}, answer.read())
+                headers = {k.lower(): v for k, v in answer.headers.items()
+                           if k.lower() not in _PER_ANSWER_HEADERS}
+                stored[name] = (headers, answer.read())
         return stored
 
     def stop(self) -> None:
