@@ -173,7 +173,9 @@ def test_an_upload_killed_midway_is_completed_by_the_next(tools, swift, bucket, 
     assert MANIFEST_KEY not in partial and len(partial) < 13
     resumed = upload(tools, swift, tree, bucket)
     assert resumed.returncode == 0, resumed.stderr.decode()
-    assert actions(resumed).count("skipped") == len(partial)
+    # a PUT in flight at the kill may still land, so the store may hold one file more by now
+    assert len(sent) <= actions(resumed).count("skipped") <= len(partial) + 1
+    assert actions(resumed)[-1] == "uploaded"
     assert stored(swift, bucket) == tree_files(tree)
 
 
