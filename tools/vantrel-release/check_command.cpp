@@ -76,10 +76,10 @@ Done run_check(const Arguments& arguments) {
     if (!live)
         return std::move(live).error();
     const std::size_t package_size = live->files.package.size();
-    write_standard_output("OK: a setup for " + check.host().host + " with this key installs launcher " +
-                          live->manifest.version + "; its package of " +
-                          std::to_string(package_size) + " bytes needs at least " +
-                          slowest_connection(package_size) +
+    write_standard_output("OK: a setup for " + check.host().host +
+                          " with this key installs launcher " + live->manifest.version +
+                          "; its package of " + std::to_string(package_size) +
+                          " bytes needs at least " + slowest_connection(package_size) +
                           " to arrive within the setup's 60 seconds\n");
     return {};
 }

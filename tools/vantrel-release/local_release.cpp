@@ -58,8 +58,8 @@ Outcome<LocalTree> read_local_tree(const std::filesystem::path& root, const Publ
                 return std::move(bytes).error();
             if (bytes->size() > release_file_size_limits[i])
                 return Failure{file.string() + ": " + std::string(size_limit_message)};
-            tree.files.push_back({store_key(path), file, bytes->size(),
-                                  lower_hex(sha256(*bytes)), artifact_content_types[i]});
+            tree.files.push_back({store_key(path), file, bytes->size(), lower_hex(sha256(*bytes)),
+                                  artifact_content_types[i]});
         }
     }
     return tree;

@@ -26,8 +26,8 @@ constexpr long status_not_found = 404;
 
 // The store's codes for a key or signature it does not accept.
 const std::set<std::string, std::less<>> credential_codes = {
-    "SignatureDoesNotMatch", "InvalidAccessKeyId", "InvalidToken", "ExpiredToken",
-    "InvalidSecurity",       "AccessDenied",
+    "SignatureDoesNotMatch", "InvalidAccessKeyId", "InvalidToken",
+    "ExpiredToken",          "InvalidSecurity",    "AccessDenied",
 };
 
 std::optional<std::string> environment(const char* name) {
@@ -75,8 +75,9 @@ Outcome<Credentials> credentials_from_environment() {
     std::optional<std::string> access_key = environment("AWS_ACCESS_KEY_ID");
     std::optional<std::string> secret_key = environment("AWS_SECRET_ACCESS_KEY");
     if (!access_key || !secret_key) {
-        return Failure{"no credentials for the store: set AWS_ACCESS_KEY_ID and "
-                       "AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN for temporary ones)"};
+        return Failure{
+            "no credentials for the store: set AWS_ACCESS_KEY_ID and "
+            "AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN for temporary ones)"};
     }
     return Credentials{std::move(*access_key), std::move(*secret_key),
                        environment("AWS_SESSION_TOKEN")};
@@ -240,8 +241,8 @@ Outcome<ObjectStore::Response> ObjectStore::perform(const Request& request) cons
 
 Failure ObjectStore::refusal(const Response& response, std::string_view what) const {
     const StoreErrorText error = parse_error_text(as_text(response.body));
-    const std::string answer = "HTTP " + std::to_string(response.status) +
-                               (error.code.empty() ? "" : " " + error.code);
+    const std::string answer =
+        "HTTP " + std::to_string(response.status) + (error.code.empty() ? "" : " " + error.code);
     if (error.code == "NoSuchBucket") {
         return Failure{"the bucket " + location_.bucket + " does not exist at " + endpoint_.origin +
                        ": create it, or correct the s3:// URL or the endpoint"};
@@ -307,8 +308,8 @@ Outcome<std::optional<Bytes>> ObjectStore::get(std::string_view key, std::uint64
     if (response->status == status_not_found)
         return std::optional<Bytes>();
     if (response->over_limit)
-        return Failure{std::string(key) + " on the store is larger than " +
-                       std::to_string(limit) + " bytes"};
+        return Failure{std::string(key) + " on the store is larger than " + std::to_string(limit) +
+                       " bytes"};
     if (response->status != status_ok)
         return refusal(*response, std::string(key));
     return std::optional<Bytes>(std::move(response->body));

@@ -39,9 +39,8 @@ bool is_host_name(std::string_view host) {
 }
 
 bool is_region(std::string_view region) {
-    return !region.empty() && std::all_of(region.begin(), region.end(), [](char c) {
-        return is_lower_or_digit(c) || c == '-';
-    });
+    return !region.empty() && std::all_of(region.begin(), region.end(),
+                                          [](char c) { return is_lower_or_digit(c) || c == '-'; });
 }
 
 }  // namespace
@@ -81,9 +80,8 @@ Outcome<StoreEndpoint> store_endpoint(std::optional<std::string_view> endpoint,
     if (!is_region(region))
         return Failure{"\"" + std::string(region) + "\" is not a region (such as eu-west-1)"};
     if (!endpoint)
-        return StoreEndpoint{std::string(region), "https://s3." + std::string(region) +
-                                                      ".amazonaws.com",
-                             true};
+        return StoreEndpoint{std::string(region),
+                             "https://s3." + std::string(region) + ".amazonaws.com", true};
     const Failure refused{"\"" + std::string(*endpoint) +
                           "\" is not an endpoint: give https://HOST or https://HOST:PORT "
                           "(http:// for a store on this machine), without a path"};
@@ -116,8 +114,8 @@ std::string object_url(const StoreEndpoint& endpoint, const StoreLocation& locat
     // A bucket name with dots does not match AWS's wildcard certificate as a host name.
     if (endpoint.virtual_host && location.bucket.find('.') == std::string::npos) {
         const std::string_view https = "https://";
-        return std::string(https) + location.bucket + "." +
-               endpoint.origin.substr(https.size()) + "/" + std::string(key);
+        return std::string(https) + location.bucket + "." + endpoint.origin.substr(https.size()) +
+               "/" + std::string(key);
     }
     return endpoint.origin + "/" + location.bucket + "/" + std::string(key);
 }

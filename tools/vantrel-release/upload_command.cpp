@@ -148,9 +148,8 @@ Outcome<Settings> read_settings(const Arguments& arguments) {
     Outcome<std::optional<std::size_t>> keep = parse_keep(arguments.value("keep"));
     if (!keep)
         return std::move(keep).error();
-    Settings settings{operands[0],     std::move(location).value(), std::move(endpoint).value(),
-                      {},              {},
-                      std::move(keep).value(), arguments.has("dry-run")};
+    Settings settings{operands[0], std::move(location).value(), std::move(endpoint).value(), {},
+                      {},          std::move(keep).value(),     arguments.has("dry-run")};
     if (const auto url = arguments.value("public-url")) {
         Outcome<HostAddress> host = parse_host_url(*url);
         if (!host)
@@ -240,9 +239,9 @@ Done upload_object(const ObjectStore& store, const Settings& settings, std::stri
                    Tally& tally) {
     if (settings.dry_run) {
         report_request("PUT", store.url(key),
-                       std::to_string(bytes.size()) + " bytes, Cache-Control: " +
-                           std::string(cache_control) + ", Content-Type: " +
-                           std::string(content_type));
+                       std::to_string(bytes.size()) +
+                           " bytes, Cache-Control: " + std::string(cache_control) +
+                           ", Content-Type: " + std::string(content_type));
     } else {
         const Clock::time_point started = Clock::now();
         Done sent = [&] {
@@ -305,20 +304,21 @@ Done preflight(const Settings& settings, const PublicKey& key, const Manifest& m
     write_standard_output("Pre-flight from the public URL:\n");
     HostCheck check(*settings.public_host, settings.ca_file);
     Outcome<ReleaseFiles> files = fetch_release(check, manifest);
-    Done verified = files ? verify_fetched_release(manifest, *files, key)
-                          : Done(std::move(files).error());
+    Done verified =
+        files ? verify_fetched_release(manifest, *files, key) : Done(std::move(files).error());
     if (!verified) {
-        return Failure{"the pre-flight failed, so the manifest on the store was left as it "
-                       "was: " +
-                       verified.error().message};
+        return Failure{
+            "the pre-flight failed, so the manifest on the store was left as it "
+            "was: " +
+            verified.error().message};
     }
     return {};
 }
 
 // Step 4. Gives the version the store's manifest named before, if any.
 Outcome<std::optional<std::string>> upload_manifest(const ObjectStore& store,
-                                                    const Settings& settings,
-                                                    const LocalTree& tree, Tally& tally) {
+                                                    const Settings& settings, const LocalTree& tree,
+                                                    Tally& tally) {
     const std::string key = store_key(manifest_path);
     Outcome<std::optional<Bytes>> stored = store.get(key, manifest_size_limit + 1);
     if (!stored)
@@ -333,8 +333,8 @@ Outcome<std::optional<std::string>> upload_manifest(const ObjectStore& store,
             return previous;
         }
     }
-    if (Done sent = upload_object(store, settings, key, tree.manifest_bytes,
-                                  manifest_cache_control, manifest_content_type, tally);
+    if (Done sent = upload_object(store, settings, key, tree.manifest_bytes, manifest_cache_control,
+                                  manifest_content_type, tally);
         !sent) {
         return std::move(sent).error();
     }
@@ -368,8 +368,7 @@ Done wait_for_release(const Settings& settings, const PublicKey& key, const std:
 
 // The version folders --keep removes, oldest first.
 std::vector<std::string> versions_to_prune(std::vector<std::string> versions, std::size_t keep,
-                                           const std::string& stable,
-                                           std::set<std::string> named) {
+                                           const std::string& stable, std::set<std::string> named) {
     std::sort(versions.begin(), versions.end(), earlier_version);
     named.insert(stable);
     // The release before stable stays, so that a rollback is one manifest upload away.
@@ -392,8 +391,7 @@ Done prune(const ObjectStore& store, const Settings& settings, const std::string
     Outcome<std::vector<StoredObject>> objects = store.list(root_key);
     if (!objects)
         return std::move(objects).error();
-    const std::string_view manifest_name =
-        manifest_path.substr(manifest_path.rfind('/') + 1);
+    const std::string_view manifest_name = manifest_path.substr(manifest_path.rfind('/') + 1);
     std::map<std::string, std::vector<StoredObject>> folders;
     std::set<std::string> named;
     for (const StoredObject& object : *objects) {
@@ -469,8 +467,7 @@ Done run_upload(const Arguments& arguments) {
         if (Done checked = preflight(*settings, *key, tree->manifest); !checked)
             return checked;
     }
-    Outcome<std::optional<std::string>> previous =
-        upload_manifest(store, *settings, *tree, tally);
+    Outcome<std::optional<std::string>> previous = upload_manifest(store, *settings, *tree, tally);
     if (!previous)
         return std::move(previous).error();
     if (checks_public) {

@@ -3,6 +3,7 @@ of which nginx plays the CDN."""
 
 from __future__ import annotations
 
+import hashlib
 import itertools
 import json
 import os
@@ -79,9 +80,10 @@ def test_upload_then_again_then_a_rollback(tools, swift, bucket, tmp_path):
         "stable names 1.10.0 (was none)")
     objects = swift.objects(bucket)
     assert {key: body for key, (_, body) in objects.items()} == tree_files(tree)
-    for key, (headers, _) in objects.items():
+    for key, (headers, body) in objects.items():
         assert headers["content-type"] == CONTENT_TYPES[Path(key).suffix], key
         assert headers["cache-control"] == ("no-cache" if key == MANIFEST_KEY else VERSIONED)
+        assert headers["x-object-meta-sha256"] == hashlib.sha256(body).hexdigest()
 
     again = upload(tools, swift, tree, bucket)
     assert again.returncode == 0 and actions(again) == ["skipped"] * 9
