@@ -4,7 +4,6 @@
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -29,13 +28,6 @@ const std::set<std::string, std::less<>> credential_codes = {
     "SignatureDoesNotMatch", "InvalidAccessKeyId", "InvalidToken",
     "ExpiredToken",          "InvalidSecurity",    "AccessDenied",
 };
-
-std::optional<std::string> environment(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0')
-        return std::nullopt;
-    return std::string(value);
-}
 
 // SigV4 takes the query as sent: only unreserved characters stay as they are.
 std::string percent_encoded(std::string_view text) {
@@ -70,18 +62,6 @@ std::string lower_case(std::string_view text) {
 }
 
 }  // namespace
-
-Outcome<Credentials> credentials_from_environment() {
-    std::optional<std::string> access_key = environment("AWS_ACCESS_KEY_ID");
-    std::optional<std::string> secret_key = environment("AWS_SECRET_ACCESS_KEY");
-    if (!access_key || !secret_key) {
-        return Failure{
-            "no credentials for the store: set AWS_ACCESS_KEY_ID and "
-            "AWS_SECRET_ACCESS_KEY (and AWS_SESSION_TOKEN for temporary ones)"};
-    }
-    return Credentials{std::move(*access_key), std::move(*secret_key),
-                       environment("AWS_SESSION_TOKEN")};
-}
 
 struct ObjectStore::Request {
     std::string_view method;
@@ -183,8 +163,9 @@ Outcome<ObjectStore::Response> ObjectStore::perform(const Request& request) cons
         curl_slist* appended = curl_slist_append(headers.get(), line.c_str());
         if (appended == nullptr)
             return Failure{"libcurl could not take a request header"};
-        static_cast<void>(headers.release());
-        headers.reset(appended);
+        // The list's head stays the same once it has one; NULL leaves the list as it was.
+        if (!headers)
+            headers.reset(appended);
     }
 
     Response response;

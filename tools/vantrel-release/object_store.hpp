@@ -11,18 +11,9 @@
 #include "vantrel-release/outcome.hpp"
 #include "vantrel-release/store_address.hpp"
 #include "vantrel-release/store_xml.hpp"
+#include "vantrel-release/upload_settings.hpp"
 
 namespace vantrel::release_tool {
-
-// The standard AWS variables; never taken from the command line, where other users
-// of the machine could read them.
-struct Credentials {
-    std::string access_key;
-    std::string secret_key;
-    std::optional<std::string> session_token;
-};
-
-Outcome<Credentials> credentials_from_environment();
 
 // What a HEAD of an object tells.
 struct ObjectHead {

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <chrono>
-#include <cstdlib>
 #include <map>
 #include <optional>
 #include <set>
@@ -21,6 +19,7 @@
 #include "vantrel-release/local_release.hpp"
 #include "vantrel-release/object_store.hpp"
 #include "vantrel-release/release_versions.hpp"
+#include "vantrel-release/upload_settings.hpp"
 
 namespace vantrel::release_tool {
 namespace {
@@ -84,21 +83,10 @@ complete release), 2 for a usage error.
 
 constexpr std::string_view versioned_cache_control = "public, max-age=31536000, immutable";
 constexpr std::string_view manifest_cache_control = "no-cache";
-constexpr std::string_view default_region = "us-east-1";
 constexpr std::uint64_t progress_threshold = 1024 * 1024;
 constexpr std::chrono::minutes propagation_limit{10};
 constexpr std::chrono::seconds propagation_poll{5};
 constexpr std::size_t action_column = 10;
-
-struct Settings {
-    std::filesystem::path root;
-    StoreLocation location;
-    StoreEndpoint endpoint;
-    std::optional<HostAddress> public_host;
-    std::optional<std::string> ca_file;
-    std::optional<std::size_t> keep;
-    bool dry_run;
-};
 
 struct Tally {
     std::size_t uploaded = 0;
@@ -106,60 +94,6 @@ struct Tally {
     std::size_t skipped = 0;
     std::size_t deleted = 0;
 };
-
-std::optional<std::string> environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr || *value == '\0' ? std::nullopt : std::optional<std::string>(value);
-}
-
-std::optional<std::string_view> option_or_environment(const Arguments& arguments,
-                                                      std::string_view option,
-                                                      const std::optional<std::string>& variable) {
-    if (const auto value = arguments.value(option))
-        return value;
-    if (variable)
-        return *variable;
-    return std::nullopt;
-}
-
-Outcome<std::optional<std::size_t>> parse_keep(std::optional<std::string_view> text) {
-    if (!text)
-        return std::optional<std::size_t>();
-    std::size_t keep = 0;
-    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), keep);
-    if (error != std::errc() || end != text->data() + text->size() || keep == 0)
-        return Failure{"--keep takes a number of versions of at least 1, not \"" +
-                       std::string(*text) + "\""};
-    return std::optional<std::size_t>(keep);
-}
-
-Outcome<Settings> read_settings(const Arguments& arguments) {
-    const std::vector<std::string>& operands = arguments.operands();
-    Outcome<StoreLocation> location = parse_store_url(operands[1]);
-    if (!location)
-        return std::move(location).error();
-    const std::optional<std::string> region_variable = environment("AWS_REGION");
-    const std::optional<std::string> endpoint_variable = environment("AWS_ENDPOINT_URL");
-    Outcome<StoreEndpoint> endpoint = store_endpoint(
-        option_or_environment(arguments, "endpoint", endpoint_variable),
-        option_or_environment(arguments, "region", region_variable).value_or(default_region));
-    if (!endpoint)
-        return std::move(endpoint).error();
-    Outcome<std::optional<std::size_t>> keep = parse_keep(arguments.value("keep"));
-    if (!keep)
-        return std::move(keep).error();
-    Settings settings{operands[0], std::move(location).value(), std::move(endpoint).value(), {},
-                      {},          std::move(keep).value(),     arguments.has("dry-run")};
-    if (const auto url = arguments.value("public-url")) {
-        Outcome<HostAddress> host = parse_host_url(*url);
-        if (!host)
-            return std::move(host).error();
-        settings.public_host = std::move(host).value();
-    }
-    if (const auto ca_file = arguments.value("ca-file"))
-        settings.ca_file = std::string(*ca_file);
-    return settings;
-}
 
 void report(std::string_view action, std::string_view key, std::uint64_t size,
             std::string_view note) {
