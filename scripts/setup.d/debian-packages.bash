@@ -13,8 +13,8 @@ debian_packages=(
     autoconf automake libtool dpkg-dev
     clang libclang-rt-14-dev ninja-build cmake openssl pkg-config
     ca-certificates util-linux file g++ clang-format
-    # A real S3-compatible store for the release tool's upload tests.
-    swift swift-proxy swift-object swift-container swift-account python3-swift
+    # A real S3-compatible store for the release tool's upload tests (curl makes its buckets).
+    swift swift-proxy swift-object swift-container swift-account python3-swift curl
 )
 
 readonly apt_sources=/etc/apt/sources.list.d/debian.sources

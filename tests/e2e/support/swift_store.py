@@ -12,6 +12,7 @@ import hashlib
 import json
 import os
 import pwd
+import shutil
 import socket
 import subprocess
 import sys
@@ -40,7 +41,9 @@ def available() -> str | None:
     """None when the store can run here, else why not."""
     missing = [f"/usr/bin/swift-{name}-server" for name in SERVERS
                if not Path(f"/usr/bin/swift-{name}-server").is_file()]
-    return f"Swift is not installed ({', '.join(missing)} missing)" if missing else None
+    if missing:
+        return f"Swift is not installed ({', '.join(missing)} missing)"
+    return None if shutil.which("curl") else "curl is not installed (it makes the test buckets)"
 
 
 def _free_port() -> int:
