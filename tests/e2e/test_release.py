@@ -17,6 +17,8 @@ from urllib.parse import urljoin
 import pefile
 import pytest
 
+from support import pe_image
+
 REPO = Path(__file__).resolve().parents[2]
 RELEASE = REPO / "scripts" / "release"
 KEY = REPO / "tests" / "keys" / "other-test.pub"
@@ -64,6 +66,12 @@ def test_two_builds_of_one_commit_are_the_same_bytes(two_builds):
     assert str(REPO).encode() not in first and b"a build folder" not in first
     digest = (two_builds[0] / "Vantrel.exe.sha256").read_text()
     assert digest.endswith("  Vantrel.exe\n") and len(digest.split()[0]) == 64
+
+
+@pytest.mark.parametrize("check", pe_image.HARDENING_CHECKS.values(),
+                         ids=pe_image.HARDENING_CHECKS.keys())
+def test_the_production_image_is_hardened(two_builds, check):
+    check(pefile.PE(str(two_builds[0] / "Vantrel.exe")))
 
 
 @pytest.fixture
