@@ -5,13 +5,16 @@ debian_packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev libz-mingw-w64-dev
     wine wine64 xvfb xauth imagemagick minisign
-    python3 python3-pytest python3-pytest-xdist python3-pefile
+    python3 python3-pytest python3-pytest-xdist python3-pefile python3-jsonschema
     libsodium-dev libarchive-dev zlib1g-dev libpng-dev libdeflate-dev libssl-dev libcurl4-openssl-dev
+    libexpat1-dev
     nlohmann-json3-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     autoconf automake libtool dpkg-dev
     clang libclang-rt-14-dev ninja-build cmake openssl pkg-config
     ca-certificates util-linux file g++ clang-format
+    # A real S3-compatible store for the release tool's upload tests (curl makes its buckets).
+    swift swift-proxy swift-object swift-container swift-account python3-swift curl
 )
 
 readonly apt_sources=/etc/apt/sources.list.d/debian.sources

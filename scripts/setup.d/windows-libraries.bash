@@ -9,6 +9,9 @@ readonly mingw_sysroot=/usr/$mingw_triple
 readonly deps_root=${VANTREL_DEPS_ROOT:-/var/cache/vantrel-deps}
 readonly prefix=$deps_root/$mingw_triple
 readonly stamp_dir=$prefix/share/vantrel-setup
+# What the release's third-party notices and SBOM are made of, one folder per library or
+# package: the Debian .dsc it came from, its debian/copyright and the upstream licence files.
+readonly sources_dir=$stamp_dir/sources
 readonly log_dir=$deps_root/logs
 readonly toolchain_file=$repo_root/cmake/mingw-w64-x86_64.cmake
 readonly build_jobs=2
@@ -48,7 +51,7 @@ cache_key() {
     printf 'compiler %s\n' "$(package_version gcc-mingw-w64-x86-64-posix) $(package_version g++-mingw-w64-x86-64-posix)"
     printf 'zlib %s\n' "$(package_version libz-mingw-w64-dev)"
     printf 'recipe %s\n' "$({
-        declare -f "build_$lib" fetch_debian_source cross_cmake
+        declare -f "build_$lib" fetch_debian_source apt_download_folder cross_cmake keep_source_record
         cat "$toolchain_file" "$libpng_options" "$libarchive_answers"
     } | sha256sum | cut -d' ' -f1)"
 }
@@ -57,6 +60,7 @@ cache_key() {
 stamp_matches() {
     local lib=$1 key=$2 stamp=$stamp_dir/$1.stamp
     [[ -f $stamp && -e $prefix/${installed_file[$lib]} ]] || return 1
+    [[ $lib == googletest || -f $sources_dir/$lib/copyright ]] || return 1
     [[ "$(grep -v '^built ' "$stamp")" == "$key" ]]
 }
 
@@ -67,6 +71,14 @@ ensure_source_index() {
         [[ -n "$(apt-cache showsrc --only-source "$package" 2>/dev/null)" ]] ||
             die "apt knows no source package $package; is deb-src enabled?"
     fi
+}
+
+# A fresh $1/download for apt-get source, which downloads as _apt when that user may write it.
+apt_download_folder() {
+    rm -rf "$1/download"
+    mkdir -p "$1/download"
+    chmod 755 "$1"
+    chown _apt "$1/download" 2>/dev/null || true
 }
 
 # Downloads and unpacks (with Debian's patches) the wanted version into $3/src,
@@ -80,11 +92,7 @@ fetch_debian_source() {
         apt-cache showsrc --only-source "$package" | awk '/^Version:/ { print $2 }' | sort -rV
     } | awk '!seen[$0]++')
     for version in "${versions[@]}"; do
-        rm -rf "$work/download"
-        mkdir -p "$work/download"
-        # apt downloads as _apt when that user may write the folder.
-        chmod 755 "$work"
-        chown _apt "$work/download" 2>/dev/null || true
+        apt_download_folder "$work"
         if (cd "$work/download" && apt-get source -q --only-source "$package=$version"); then
             mv "$(find "$work/download" -mindepth 1 -maxdepth 1 -type d)" "$work/src"
             printf '%s\n' "$version" >"$work/version"
@@ -95,6 +103,22 @@ fetch_debian_source() {
     done
     echo "error: no version of source package $package could be fetched"
     return 1
+}
+
+# Keeps from the fetched source what the release's notices need (folder $sources_dir/NAME).
+keep_source_record() {
+    local record=$sources_dir/$1 work=$2 file name
+    rm -rf "$record.new"
+    mkdir -p "$record.new/licenses"
+    cp "$work"/download/*.dsc "$record.new/"
+    cp "$work/src/debian/copyright" "$record.new/copyright"
+    for file in "$work"/src/*; do
+        name=${file##*/}
+        [[ -f $file && ${name,,} =~ ^(copying|licen[cs]e|notice)([.-].*)?$ ]] &&
+            cp "$file" "$record.new/licenses/"
+    done
+    rm -rf "$record"
+    mv "$record.new" "$record"
 }
 
 cross_cmake() {
@@ -250,6 +274,7 @@ finish_windows_library() {
     { printf '%s\n' "${build_keys[$lib]}"; printf 'built %s %s\n' \
         "$(debian_source_of "${version_package[$lib]}" | cut -d' ' -f1)" "$(<"$work/version")"; } \
         >"$stamp_dir/$lib.stamp.new"
+    [[ ! -d $work/src ]] || keep_source_record "$lib" "$work"
     mv "$stamp_dir/$lib.stamp.new" "$stamp_dir/$lib.stamp"
     rm -rf "$work"
     say "$lib: installed in $((SECONDS - build_started[$lib])) s"
@@ -295,6 +320,38 @@ check_zlib() {
     say "zlib: $mingw_sysroot/lib/libz.a ($(package_version libz-mingw-w64-dev))"
 }
 
+# The Debian packages whose files the Windows link takes in as they are (the release tool's
+# component table names them): their .dsc, fetched alone, and their copyright file, kept
+# again only when the installed version changes.
+keep_package_records() {
+    local package source version record work
+    local -a packages
+    mapfile -t packages < <(python3 "$repo_root/tools/release/third_party.py" debian-packages)
+    for package in "${packages[@]}"; do
+        read -r source version < <(debian_source_of "$package")
+        record=$sources_dir/$package
+        if [[ -f $record/${source}_${version#*:}.dsc ]] &&
+            cmp -s "$record/copyright" "/usr/share/doc/$package/copyright"; then
+            continue
+        fi
+        ensure_source_index "$source"
+        [[ -n $scratch_dir ]] || scratch_dir=$(mktemp -d /var/tmp/vantrel-setup.XXXXXX)
+        work=$scratch_dir/$package
+        mkdir -p "$work"
+        apt_download_folder "$work"
+        (cd "$work/download" && apt-get source -qq --dsc-only --only-source "$source=$version") ||
+            die "$package: could not fetch the .dsc of source package $source $version"
+        mkdir -p "$work/record"
+        cp "$work"/download/*.dsc "$work/record/"
+        cp "/usr/share/doc/$package/copyright" "$work/record/copyright"
+        rm -rf "$record"
+        mkdir -p "$sources_dir"
+        mv "$work/record" "$record"
+        rm -rf "$work"
+        say "$package: kept the record of $source $version"
+    done
+}
+
 build_windows_libraries() {
     check_zlib
     local lib stale=()
@@ -306,4 +363,5 @@ build_windows_libraries() {
     done
     wait_windows_libraries
     link_nlohmann_json
+    keep_package_records
 }

@@ -66,18 +66,20 @@ def clean(wine):
 
 @pytest.fixture
 def console(wine, vantrel_exe, https_server, clean, tmp_path):
-    """console(exe=None, settle=True) runs `exe --console` (default: a downloaded copy); with
-    settle, it then waits until every program of the prefix has ended."""
+    """console(exe=None, settle=True, env=None, cwd=None) runs `exe --console` (default: a
+    downloaded copy, tmp_path/Downloads/Vantrel.exe); with settle, it then waits until every
+    program of the prefix has ended. env adds to the session's environment."""
     download = tmp_path / "Downloads" / "Vantrel.exe"
     download.parent.mkdir()
     shutil.copyfile(vantrel_exe, download)
 
-    def run(exe: Path | None = None, settle: bool = True) -> Run:
+    def run(exe: Path | None = None, settle: bool = True, env: dict[str, str] | None = None,
+            cwd: Path | None = None) -> Run:
         out, err = tmp_path / "out", tmp_path / "err"
         with out.open("wb") as stdout, err.open("wb") as stderr:
             result = subprocess.run(["wine", exe or download, "--console"], stdin=subprocess.DEVNULL,
-                                    stdout=stdout, stderr=stderr, env=wine.environment(),
-                                    timeout=120)
+                                    stdout=stdout, stderr=stderr, env=wine.environment(env),
+                                    cwd=cwd, timeout=120)
         # The installed copy and the launcher it starts go on after the first program.
         if settle:
             subprocess.run(["wineserver", "-w"], env=wine.environment(), timeout=120, check=False)

@@ -1,4 +1,5 @@
-"""Checks of the built Vantrel.exe as a file: PE headers, resources and the embedded banner."""
+"""Checks of the built Vantrel.exe as a file: PE headers, hardening, resources and the embedded
+banner."""
 
 import os
 import pathlib
@@ -9,10 +10,12 @@ import zlib
 import pytest
 
 pefile = pytest.importorskip("pefile", reason="pefile is not installed (run with /usr/bin/python3)")
+from support import pe_image  # noqa: E402 - needs pefile
+from support.pe_image import RT_MANIFEST, resources  # noqa: E402
 
 REPO_ROOT = pathlib.Path(__file__).resolve().parents[2]
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_GROUP_ICON = 3, 14
 # Players download the setup: it stays under 1.5 MB.
 SIZE_LIMIT = 1_500_000
 
@@ -33,21 +36,6 @@ def pe():
     image = pefile.PE(str(path))
     yield image
     image.close()
-
-
-def resources(pe, type_id):
-    """{resource id: data} of one resource type, whatever the language."""
-    found = {}
-    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
-        return found
-    for type_entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
-        if type_entry.id != type_id:
-            continue
-        for name_entry in type_entry.directory.entries:
-            for language in name_entry.directory.entries:
-                data = language.data.struct
-                found[name_entry.id] = pe.get_data(data.OffsetToData, data.Size)
-    return found
 
 
 def png_chunks(data, start):
@@ -75,6 +63,12 @@ def png_chunks(data, start):
 ], ids=["machine-amd64", "pe32-plus", "subsystem-gui"])
 def test_header(pe, field, expected):
     assert field(pe) == expected
+
+
+@pytest.mark.parametrize("check", pe_image.HARDENING_CHECKS.values(),
+                         ids=pe_image.HARDENING_CHECKS.keys())
+def test_hardening(pe, check):
+    check(pe)
 
 
 def test_program_stays_under_the_size_limit(pe):

@@ -26,5 +26,6 @@ extern const Command verify_command;
 extern const Command check_command;
 extern const Command promote_command;
 extern const Command list_command;
+extern const Command upload_command;
 
 }  // namespace vantrel::release_tool

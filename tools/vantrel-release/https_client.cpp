@@ -1,14 +1,12 @@
 #include "vantrel-release/https_client.hpp"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <memory>
 
 #include "lib/download_rules.hpp"
+#include "vantrel-release/curl_handles.hpp"
 
 namespace vantrel::release_tool {
 namespace {
@@ -20,16 +18,6 @@ constexpr std::uint16_t default_https_port = 443;
 // The setup's connect timeout, and its receive timeout as the longest stall.
 constexpr long connect_timeout_ms = 10000;
 constexpr long stall_timeout_s = 15;
-
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-
-struct HeaderListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
 
 bool is_host_character(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-';
@@ -129,11 +117,6 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* conte
 
 int on_progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return out_of_time(*static_cast<Transfer*>(context)) ? 1 : 0;
-}
-
-bool is_certificate_failure(CURLcode code) {
-    return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE ||
-           code == CURLE_SSL_ISSUER_ERROR;
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ Outcome<PublicKey> load_public_key(const std::filesystem::path& path) {
         return std::move(text).error();
     Result<PublicKey> key = decode_public_key(as_text(*text));
     if (!key)
-        return failure_of(key.error());
+        return Failure{path.string() + ": " + key.error().display()};
     return std::move(key).value();
 }
 

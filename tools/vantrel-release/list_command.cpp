@@ -1,9 +1,6 @@
-#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <string>
-#include <system_error>
-#include <vector>
 
 #include "lib/manifest.hpp"
 #include "lib/standard_streams.hpp"
@@ -11,6 +8,7 @@
 #include "vantrel-release/key_files.hpp"
 #include "vantrel-release/release_check.hpp"
 #include "vantrel-release/release_tree.hpp"
+#include "vantrel-release/release_versions.hpp"
 
 namespace vantrel::release_tool {
 namespace {
@@ -29,46 +27,6 @@ the stable manifest names.
   DIR         root of the published tree
   --key FILE  minisign public key the setup is built with
 )";
-
-// Versions in numeric order: a group with more digits (leading zeros aside) is larger.
-std::vector<std::string> version_groups(std::string_view version) {
-    std::vector<std::string> groups;
-    for (std::size_t start = 0;;) {
-        const auto dot = version.find('.', start);
-        std::string_view group = version.substr(start, dot - start);
-        group.remove_prefix(std::min(group.find_first_not_of('0'), group.size()));
-        groups.emplace_back(group);
-        if (dot == std::string_view::npos)
-            return groups;
-        start = dot + 1;
-    }
-}
-
-std::vector<std::pair<std::size_t, std::string>> version_order(std::string_view version) {
-    std::vector<std::pair<std::size_t, std::string>> order;
-    for (std::string& group : version_groups(version))
-        order.emplace_back(group.size(), std::move(group));
-    return order;
-}
-
-bool earlier_version(const std::string& left, const std::string& right) {
-    return version_order(left) < version_order(right);
-}
-
-Outcome<std::vector<std::string>> published_versions(const std::filesystem::path& root) {
-    std::vector<std::string> versions;
-    std::error_code code;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(tree_path(root, release_root), code)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_directory(code) && is_valid_release_version(name))
-            versions.push_back(name);
-    }
-    if (code)
-        return Failure{tree_path(root, release_root).string() + ": " + code.message()};
-    std::sort(versions.begin(), versions.end(), earlier_version);
-    return versions;
-}
 
 std::string package_size(const std::filesystem::path& root, const std::string& version) {
     std::error_code code;

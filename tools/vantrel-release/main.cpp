@@ -1,7 +1,7 @@
 // vantrel-release: the publisher's side of launcher releases. Makes signing keys,
 // publishes signed releases in the layout the setup downloads, and checks
-// published releases and live download hosts with the setup's own code, and
-// points stable at a published release.
+// published releases and live download hosts with the setup's own code, points
+// stable at a published release and deploys a tree to an object store.
 
 #include <array>
 #include <string>
@@ -23,9 +23,9 @@ constexpr int exit_usage = 2;
 
 constexpr std::size_t name_column = 10;
 
-constexpr std::array<const Command*, 6> commands = {
-    &keygen_command, &publish_command, &verify_command,
-    &check_command,  &promote_command, &list_command,
+constexpr std::array<const Command*, 7> commands = {
+    &keygen_command,  &publish_command, &verify_command, &check_command,
+    &promote_command, &upload_command,  &list_command,
 };
 
 std::string overview() {

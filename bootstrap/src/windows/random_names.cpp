@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <bcrypt.h>
 #include <ntsecapi.h>
 
 #include <array>
@@ -84,16 +83,9 @@ bool system_random(std::span<std::uint8_t> bytes) {
         if (prng(bytes.data(), bytes.size()))
             return true;
     }
-    if (bytes.size() <= ULONG_MAX) {
-        const auto size = static_cast<ULONG>(bytes.size());
-        if (BCRYPT_SUCCESS(
-                BCryptGenRandom(nullptr, bytes.data(), size, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-            return true;
-        }
-        if (RtlGenRandom(bytes.data(), size))
-            return true;
-    }
-    return false;
+    // advapi32.dll, unlike bcrypt.dll, is a KnownDLL: always the system's own.
+    return bytes.size() <= ULONG_MAX &&
+           RtlGenRandom(bytes.data(), static_cast<ULONG>(bytes.size()));
 }
 
 }  // namespace vantrel

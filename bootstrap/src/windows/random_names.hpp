@@ -29,7 +29,7 @@ class NameSource {
 NameSource& random_names();
 
 // Fills bytes from the system random source (ProcessPrng where the system has it,
-// otherwise BCryptGenRandom, then RtlGenRandom). False when every source failed.
+// otherwise RtlGenRandom). False when both failed.
 bool system_random(std::span<std::uint8_t> bytes);
 
 }  // namespace vantrel

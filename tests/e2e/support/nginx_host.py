@@ -29,7 +29,37 @@ MANIFEST_CACHE_CONTROL = "no-cache"
 VERSIONED_CACHE_CONTROL = "public, max-age=31536000, immutable"
 
 
-def config_text(folder: Path, tree: Path, ca: CertificateAuthority, port: int) -> str:
+def _locations(tree: Path | None, upstream: str | None, refused: tuple[str, ...]) -> str:
+    refusals = "".join(f"        location = {path} {{ return 404; }}\n" for path in refused)
+    if upstream:
+        # In front of an object store, as a CDN is: its stored headers pass through unchanged.
+        return (f"{refusals}"
+                "        location / {\n"
+                "            limit_except GET { deny all; }\n"
+                f"            proxy_pass {upstream};\n"
+                "        }\n")
+    return (
+        f"{refusals}"
+        f"        root {tree};\n"
+        "        autoindex off;\n"
+        "        location / {\n"
+        "            limit_except GET { deny all; }\n"  # GET includes HEAD
+        "        }\n"
+        "        # The recommended cache headers: a release's files never change; the manifest\n"
+        "        # is revalidated, so that a new release reaches every player at once.\n"
+        "        location /vantrel/launcher/ {\n"
+        "            limit_except GET { deny all; }\n"
+        f"            add_header Cache-Control \"{VERSIONED_CACHE_CONTROL}\";\n"
+        "        }\n"
+        "        location = /vantrel/launcher/stable/manifest.json {\n"
+        "            limit_except GET { deny all; }\n"
+        f"            add_header Cache-Control \"{MANIFEST_CACHE_CONTROL}\";\n"
+        "        }\n"
+    )
+
+
+def config_text(folder: Path, tree: Path | None, ca: CertificateAuthority, port: int,
+                upstream: str | None = None, refused: tuple[str, ...] = ()) -> str:
     # The compiled-in temporary folders lie under /var/lib/nginx: point each into the folder.
     temp_paths = "".join(f"    {kind}_temp_path {folder}/temp/{kind};\n" for kind in _TEMP_KINDS)
     user = f"user {WORKER_USER};\n" if os.geteuid() == 0 else ""
@@ -55,21 +85,7 @@ def config_text(folder: Path, tree: Path, ca: CertificateAuthority, port: int) -
         f"        ssl_certificate {ca.server_certificate};\n"
         f"        ssl_certificate_key {ca.server_key};\n"
         "        ssl_protocols TLSv1.2 TLSv1.3;\n"
-        f"        root {tree};\n"
-        "        autoindex off;\n"
-        "        location / {\n"
-        "            limit_except GET { deny all; }\n"  # GET includes HEAD
-        "        }\n"
-        "        # The recommended cache headers: a release's files never change; the manifest\n"
-        "        # is revalidated, so that a new release reaches every player at once.\n"
-        "        location /vantrel/launcher/ {\n"
-        "            limit_except GET { deny all; }\n"
-        f"            add_header Cache-Control \"{VERSIONED_CACHE_CONTROL}\";\n"
-        "        }\n"
-        "        location = /vantrel/launcher/stable/manifest.json {\n"
-        "            limit_except GET { deny all; }\n"
-        f"            add_header Cache-Control \"{MANIFEST_CACHE_CONTROL}\";\n"
-        "        }\n"
+        f"{_locations(tree, upstream, refused)}"
         "    }\n"
         "}\n"
     )
@@ -105,10 +121,12 @@ def _accepts(port: int) -> bool:
         return False
 
 
-def start(folder: Path, tree: Path, ca: CertificateAuthority, port: int = 443,
-          detach: bool = False, timeout: float = 20) -> NginxHost:
+def start(folder: Path, tree: Path | None, ca: CertificateAuthority, port: int = 443,
+          detach: bool = False, timeout: float = 20, upstream: str | None = None,
+          refused: tuple[str, ...] = ()) -> NginxHost:
     """Writes the configuration into `folder` and starts nginx; returns once it accepts
-    connections.
+    connections. With `upstream` (an http:// URL ending in "/") it proxies every path there
+    instead of serving `tree`; the paths in `refused` are answered 404.
 
     Raises RuntimeError with the error log when nginx ends first or does not get ready.
     """
@@ -116,7 +134,7 @@ def start(folder: Path, tree: Path, ca: CertificateAuthority, port: int = 443,
     for kind in _TEMP_KINDS:
         (folder / "temp" / kind).mkdir(parents=True, exist_ok=True)
     config = folder / "nginx.conf"
-    config.write_text(config_text(folder, tree, ca, port))
+    config.write_text(config_text(folder, tree, ca, port, upstream, refused))
     host = NginxHost(folder, port)
     # -e: the log for errors before the configuration is read, in place of the compiled-in one.
     host.process = subprocess.Popen(

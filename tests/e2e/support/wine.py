@@ -27,7 +27,7 @@ import pytest
 from .prefix import WinePrefix, wine_environment
 
 _HELPER_SOURCES = Path(__file__).parent
-_MINGW_CC = "x86_64-w64-mingw32-gcc-posix"
+MINGW_CC = "x86_64-w64-mingw32-gcc-posix"
 
 
 def encode_command_line(text: str) -> str:
@@ -153,11 +153,11 @@ class Wine:
             output = self._scratch / f"{name}.exe"
             try:
                 subprocess.run(
-                    [_MINGW_CC, "-municode", "-O2", "-s", "-Wall", "-Wextra", "-Werror",
+                    [MINGW_CC, "-municode", "-O2", "-s", "-Wall", "-Wextra", "-Werror",
                      "-o", str(output), str(_HELPER_SOURCES / f"{name}.c"), "-lshell32"],
                     check=True, capture_output=True,
                 )  # fmt: skip
             except FileNotFoundError:
-                pytest.skip(f"{_MINGW_CC} is not installed: cannot build the helper {name}.exe")
+                pytest.skip(f"{MINGW_CC} is not installed: cannot build the helper {name}.exe")
             self._helpers[name] = output
         return self._helpers[name]

@@ -41,10 +41,10 @@ class WizardState(dict):
 
 
 class Wizard:
-    def __init__(self, wine, exe: Path, programs: Path, args=(), env=None):
+    def __init__(self, wine, exe: Path, programs: Path, args=(), env=None, cwd=None):
         self._wine = wine
         self.process = subprocess.Popen(
-            ["wine", exe, *args], env=wine.environment(env), stdin=subprocess.DEVNULL,
+            ["wine", exe, *args], cwd=cwd, env=wine.environment(env), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True,
         )  # fmt: skip
         self._driver = subprocess.Popen(

@@ -416,6 +416,10 @@ def test_verify_refuses_an_unusable_key(tools, tmp_path, key_text, expected):
     tree = minisign_release(tools, tmp_path / "out", "1.0.0", fake_launcher())
     key = tmp_path / "bad.pub"
     key.write_text(key_text)
-    result = tools.run("verify", "--key", key, tree.root)
-    assert result.returncode == 1
-    assert last_line(result.stderr) == expected
+    # check and upload decode the key before they reach any host
+    operands = {"verify": [tree.root], "check": ["https://localhost:1"],
+                "upload": ["--dry-run", tree.root, "s3://bucket"]}
+    for command, rest in operands.items():
+        result = tools.run(command, "--key", key, *rest)
+        assert result.returncode == 1, command
+        assert last_line(result.stderr) == f"{key}: {expected}", command
