@@ -15,9 +15,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view https_scheme = "https://";
 constexpr std::uint16_t default_https_port = 443;
-// The setup's connect timeout, and its receive timeout as the longest stall.
-constexpr long connect_timeout_ms = 10000;
-constexpr long stall_timeout_s = 15;
+// The setup's receive timeout as the longest stall.
+constexpr auto stall_timeout =
+    std::chrono::duration_cast<std::chrono::seconds>(download_receive_timeout);
 
 bool is_host_character(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-';
@@ -183,15 +183,8 @@ Fetched HttpsClient::fetch(std::string_view path, std::uint64_t limit) const {
     curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, user_agent.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stall_timeout_s);
-    if (ca_file_)
-        curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file_->c_str());
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text.data());
+    set_transfer_options(handle, stall_timeout, ca_file_, error_text);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, on_header);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, on_body);

@@ -13,8 +13,7 @@
 namespace vantrel::release_tool {
 namespace {
 
-constexpr long connect_timeout_ms = 10000;
-constexpr long stall_timeout_s = 30;
+constexpr std::chrono::seconds stall_timeout{30};
 // A page of a listing holds at most 1000 keys.
 constexpr std::uint64_t listing_size_limit = 4 * 1024 * 1024;
 constexpr std::uint64_t error_size_limit = 65536;
@@ -178,14 +177,7 @@ Outcome<ObjectStore::Response> ObjectStore::perform(const Request& request) cons
     curl_easy_setopt(handle, CURLOPT_USERNAME, credentials_.access_key.c_str());
     curl_easy_setopt(handle, CURLOPT_PASSWORD, credentials_.secret_key.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stall_timeout_s);
-    if (ca_file_)
-        curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file_->c_str());
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text.data());
+    set_transfer_options(handle, stall_timeout, ca_file_, error_text);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, on_header);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, on_body);

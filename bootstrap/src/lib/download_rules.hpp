@@ -15,6 +15,9 @@ inline constexpr std::string_view download_user_agent = "VantrelSetup/0.1";
 inline constexpr std::size_t download_chunk_size = 16384;
 // Measured from just before the request is sent; checked before every read.
 inline constexpr std::chrono::seconds download_time_limit{60};
+// How long a connection may take to open, and the longest wait for the next piece of an answer.
+inline constexpr std::chrono::milliseconds download_connect_timeout{10000};
+inline constexpr std::chrono::milliseconds download_receive_timeout{15000};
 
 // Only paths under the release root, and none that could carry a query, a fragment,
 // a Windows separator, a header break or a NUL. Invalid UTF-8 is refused as well.

@@ -19,9 +19,9 @@ namespace {
 
 constexpr INTERNET_PORT https_port = 443;
 constexpr int resolve_timeout_ms = 10000;
-constexpr int connect_timeout_ms = 10000;
+constexpr auto connect_timeout_ms = static_cast<int>(download_connect_timeout.count());
 constexpr int send_timeout_ms = 15000;
-constexpr int receive_timeout_ms = 15000;
+constexpr auto receive_timeout_ms = static_cast<int>(download_receive_timeout.count());
 
 class ResponseBody final : public BodyChunkSource {
   public:
