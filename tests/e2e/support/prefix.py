@@ -6,6 +6,7 @@ import hashlib
 import os
 import shutil
 import subprocess
+import sys
 from dataclasses import dataclass
 from pathlib import Path, PureWindowsPath
 
@@ -178,15 +179,25 @@ def create_prefix(path: Path, display: str | None) -> WinePrefix:
     path.mkdir(parents=True, exist_ok=True)
     env = wine_environment(path, display)
     subprocess.run(["wineserver", "-p"], env=env, check=True)
-    subprocess.run(
-        ["wine", "wineboot", "-i"],
-        env=env,
-        check=True,
-        stdin=subprocess.DEVNULL,
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL,
-        timeout=300,
-    )
+    # wineboot now and then fails on a new prefix when several boot at once; a second boot
+    # of the same prefix completes it. Its messages go to the boot log when both fail.
+    for attempt in range(2):
+        booted = subprocess.run(
+            ["wine", "wineboot", "-i"],
+            env=env,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            text=True,
+            errors="replace",
+            timeout=300,
+        )
+        if booted.returncode == 0:
+            break
+        print(f"wineboot -i failed with {booted.returncode} (try {attempt + 1} of 2):\n"
+              f"{booted.stderr[-4000:]}", file=sys.stderr)
+    else:
+        raise RuntimeError(f"wineboot -i could not boot {path}")
     # A crashing program would otherwise wait for a click on Wine's crash dialog; without it
     # winedbg writes a backtrace to standard error and the program ends.
     subprocess.run(
