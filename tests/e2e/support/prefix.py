@@ -179,23 +179,25 @@ def create_prefix(path: Path, display: str | None) -> WinePrefix:
     path.mkdir(parents=True, exist_ok=True)
     env = wine_environment(path, display)
     subprocess.run(["wineserver", "-p"], env=env, check=True)
-    # wineboot now and then fails on a new prefix when several boot at once; a second boot
-    # of the same prefix completes it. Its messages go to the boot log when both fail.
+    # wineboot has been seen to fail (exit 1) on one of four new prefixes booting at once, so
+    # it gets a second try. Its messages go to a file, not a pipe: the processes it leaves
+    # running would hold a pipe open.
+    messages = path.with_name(path.name + "-wineboot.txt")
     for attempt in range(2):
-        booted = subprocess.run(
-            ["wine", "wineboot", "-i"],
-            env=env,
-            stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.PIPE,
-            text=True,
-            errors="replace",
-            timeout=300,
-        )
+        with messages.open("w") as stderr:
+            booted = subprocess.run(
+                ["wine", "wineboot", "-i"],
+                env=env,
+                stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL,
+                stderr=stderr,
+                timeout=300,
+            )
         if booted.returncode == 0:
             break
-        print(f"wineboot -i failed with {booted.returncode} (try {attempt + 1} of 2):\n"
-              f"{booted.stderr[-4000:]}", file=sys.stderr)
+        tail = messages.read_text(errors="replace")[-4000:]
+        print(f"wineboot -i failed with {booted.returncode} (try {attempt + 1} of 2):\n{tail}",
+              file=sys.stderr)
     else:
         raise RuntimeError(f"wineboot -i could not boot {path}")
     # A crashing program would otherwise wait for a click on Wine's crash dialog; without it
